@@ -75,6 +75,8 @@ Clock& GetClock() {
   return clock ? *clock : Real();
 }
 
-void SetClock(Clock* clock) { installed.store(clock, std::memory_order_release); }
+void SetClock(Clock* clock) {
+  installed.store(clock, std::memory_order_release);
+}
 
 }  // namespace quillon::platform

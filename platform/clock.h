@@ -67,7 +67,11 @@ class ScopedClock {
 };
 
 // Shorthands on the process-wide clock.
-inline void Pause(uint32_t ms) { GetClock().Pause(ms); }
-inline int64_t NowMs() { return GetClock().NowMs(); }
+inline void Pause(uint32_t ms) {
+  GetClock().Pause(ms);
+}
+inline int64_t NowMs() {
+  return GetClock().NowMs();
+}
 
 }  // namespace quillon::platform

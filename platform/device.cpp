@@ -35,7 +35,9 @@ std::shared_ptr<SerialDevice> Lookup(Handle h) {
 
 }  // namespace
 
-int LastError() { return lastError; }
+int LastError() {
+  return lastError;
+}
 void SetLastError(int code) {
   lastError = code;
 #ifndef _WIN32

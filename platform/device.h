@@ -82,8 +82,8 @@ std::shared_ptr<SerialDevice> DeviceOf(Handle h);
 
 // Counts of the seam's calls, for tests that must show a call was not made.
 struct DeviceCallCounts {
-  std::atomic<int> open{0}, close{0}, getState{0}, setState{0}, getTimeouts{0},
-      setTimeouts{0}, read{0}, write{0}, purge{0};
+  std::atomic<int> open{0}, close{0}, getState{0}, setState{0}, getTimeouts{0}, setTimeouts{0},
+      read{0}, write{0}, purge{0};
 };
 DeviceCallCounts& CallCounts();
 

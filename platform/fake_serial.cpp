@@ -84,7 +84,8 @@ bool FakeSerialDevice::Read(uint8_t* data, uint32_t n, uint32_t& got) {
     if (got == n || plan.returnAtOnce || (plan.returnOnAnyByte && got > 0)) return true;
     int64_t deadline = kForever;
     if (plan.totalMs >= 0) deadline = start + plan.totalMs;
-    if (plan.intervalMs >= 0 && got > 0) deadline = std::min(deadline, lastByteAt + plan.intervalMs);
+    if (plan.intervalMs >= 0 && got > 0)
+      deadline = std::min(deadline, lastByteAt + plan.intervalMs);
     if (now >= deadline) return true;  // timed out: success with what came
     const int64_t wake = std::min(deadline, nextArrival);
     clock.WaitUntil(wake, [&] { return line_.rxGeneration_ != generation; });
@@ -180,6 +181,8 @@ std::shared_ptr<SerialDevice> FakeSerialLine::Device() {
   return std::make_shared<FakeSerialDevice>(shared_from_this());
 }
 
-Handle FakeSerialLine::Open() { return RegisterDevice(Device()); }
+Handle FakeSerialLine::Open() {
+  return RegisterDevice(Device());
+}
 
 }  // namespace quillon::platform

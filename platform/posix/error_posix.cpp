@@ -7,7 +7,9 @@ namespace quillon::platform {
 
 namespace {
 thread_local int lastErrno = 0;
-}
+}  // namespace
+
+void ClearLastErrno() { lastErrno = 0; }
 
 void SetLastErrorFromErrno(int err) {
   lastErrno = err;
