@@ -1,0 +1,70 @@
+#pragma once
+// The printer emulator on an in-memory serial line: the peer that feeds it
+// what the host writes and delivers its answers at their times, a line+printer
+// pair for tests, and the built-in "sim" device of the program.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/fake_serial.h"
+#include "sim/printer_emulator.h"
+#include "sim/sim_options.h"
+
+namespace quillon::sim {
+
+// Connects a PrinterEmulator to a FakeSerialLine, and optionally writes the
+// flash image and the transcript to files when the host closes the line. If
+// the line is never closed after the last bytes came, the files are written
+// when the peer goes away (at the latest when the program ends).
+class EmulatorPeer final : public platform::SerialPeer {
+ public:
+  EmulatorPeer(std::shared_ptr<PrinterEmulator> printer,
+               std::weak_ptr<platform::FakeSerialLine> line, std::string flashOut = {},
+               std::string logOut = {});
+  ~EmulatorPeer() override;
+  EmulatorPeer(const EmulatorPeer&) = delete;
+  EmulatorPeer& operator=(const EmulatorPeer&) = delete;
+
+  void OnHostBytes(const uint8_t* data, size_t n, int64_t nowMs) override;
+  void OnHostClosed() override;
+
+  const std::shared_ptr<PrinterEmulator>& Printer() const { return printer_; }
+
+ private:
+  void WriteFiles();
+
+  std::shared_ptr<PrinterEmulator> printer_;
+  std::weak_ptr<platform::FakeSerialLine> line_;
+  const std::string flashOut_;
+  const std::string logOut_;
+  std::mutex mutex_;
+  bool filesCurrent_ = false;  // guarded by mutex_
+};
+
+// A fresh line with an emulator attached; open it with line->Open().
+struct EmulatedLine {
+  std::shared_ptr<platform::FakeSerialLine> line;
+  std::shared_ptr<PrinterEmulator> printer;
+};
+EmulatedLine MakeEmulatedLine(const EmulatorOptions& options = {});
+
+// A device backed by a fresh emulator set up from an option text (see
+// sim_options.h). Returns null, with a message, for bad options or an image
+// that cannot be read.
+std::shared_ptr<platform::SerialDevice> OpenBuiltInPrinter(
+    const std::string& options, std::string* error = nullptr,
+    std::shared_ptr<PrinterEmulator>* printer = nullptr);
+
+// Makes platform::OpenDevice("sim[:options]") open a built-in printer: one
+// printer per option text, which keeps its state when the port is closed and
+// opened again, and which only one opener has at a time (a second open fails
+// with kErrorSharingViolation). A bad option text fails the open with
+// kErrorInvalidParameter, an unreadable image with kErrorFileNotFound.
+// `created`, if given, sees each emulator made.
+void InstallBuiltInPrinter();
+void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)> created);
+
+}  // namespace quillon::sim

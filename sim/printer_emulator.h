@@ -1,0 +1,237 @@
+#pragma once
+// The printer's side of the flash download: a model of the passbook printer's
+// flash loader and its 70-sector flash memory. It takes the bytes the host
+// writes, with the time they arrived, and gives back the answer bytes with the
+// time each one goes out. It never reads a clock itself, so the same model
+// serves the in-memory line (virtual time) and the pseudo-terminal program
+// (real time).
+//
+// Loader states:
+//   normal    - at power-on and after a reset: only the switch frame counts,
+//               everything else is ignored without an answer;
+//   starting  - for the boot delay after the switch, and for the restart time
+//               after the first block of an IPL download: deaf;
+//   download  - the loader answers every command.
+// A frame belongs to the state in force when its last byte arrives.
+//
+// IPL download: a data block into sector 4 while nothing has been erased
+// since the switch is the first block of an IPL. The loader ACKs it and then
+// restarts (once per switch); afterwards it is in download mode again without
+// a new switch. A restart and a reset both forget the selected sector.
+//
+// "Acknowledge checksum" answers the CRC-16 of every data byte of the last
+// block taken in (also of bytes beyond the end of the sector, and of a block
+// refused for want of a selected sector); 0 before the first block.
+//
+// Every command the printer takes in (not ignored) is numbered 1, 2, 3, ...;
+// fault knobs that name "the Nth command" count those, per kind or overall.
+// A command hit by a fault (a replaced answer, or silence) is not carried
+// out: the printer failed it.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon::sim {
+
+inline constexpr uint8_t kGs = 0x1D;
+inline constexpr uint8_t kAck = 0x06;
+inline constexpr uint8_t kNak = 0x15;
+inline constexpr uint8_t kStandardModel = 0x23;
+
+// Second bytes of the commands (the first byte is always GS).
+inline constexpr uint8_t kCmdLineStatus = 0x01;
+inline constexpr uint8_t kCmdSelect = 0x02;
+inline constexpr uint8_t kCmdChecksum = 0x06;
+inline constexpr uint8_t kCmdRecalc = 0x0F;
+inline constexpr uint8_t kCmdErase = 0x10;
+inline constexpr uint8_t kCmdData = 0x11;
+inline constexpr uint8_t kCmdSwitch1 = 0x5B;
+inline constexpr uint8_t kCmdSwitch2 = 0x7D;
+inline constexpr uint8_t kCmdReset = 0xFF;
+
+inline constexpr int kSectorCount = 70;
+inline constexpr size_t kFlashSize = 4'390'912;
+// The program area: sectors 5..70. "Recalculate CRC" answers the CRC-16 of
+// these bytes (sectors 1..4 hold the boot code and the IPL).
+inline constexpr size_t kProgramAreaStart = 0x10000;
+
+enum class CommandKind {
+  kSwitch,
+  kLineStatus,
+  kSelect,
+  kErase,
+  kData,
+  kChecksum,
+  kRecalc,
+  kReset,
+  kUnknown,  // GS followed by a byte that is no command
+  kStray,    // bytes outside any frame
+};
+inline constexpr int kCommandKinds = 8;  // kSwitch..kReset
+
+// "switch", "status", "select", "erase", "data", "checksum", "recalc",
+// "reset", "unknown", "stray".
+std::string_view CommandName(CommandKind kind);
+// The kind for one of the first eight names; nullopt for anything else.
+std::optional<CommandKind> CommandFromName(std::string_view name);
+
+// One injected fault: the Nth command of a kind (nth 0: every one) gets
+// `byte` as its whole answer, or no answer at all when `silent`.
+struct Fault {
+  CommandKind command = CommandKind::kLineStatus;
+  int nth = 0;
+  bool silent = false;
+  uint8_t byte = kNak;
+  bool operator==(const Fault&) const = default;
+};
+
+struct EmulatorOptions {
+  // Second byte of the line-status answer (0x23: a standard model).
+  uint8_t statusByte = kStandardModel;
+  // Deaf time after the switch before the loader answers.
+  int64_t bootDelayMs = 1000;
+  // Deaf time after the loader restarts at the start of an IPL download,
+  // counted from the last byte of the block's ACK.
+  int64_t restartMs = 3000;
+  // Time from a frame's last byte to the first byte of its answer.
+  int64_t answerDelayMs = 0;
+  // Time between the bytes of one answer.
+  int64_t byteGapMs = 0;
+  std::vector<Fault> faults;
+  // From this command on (counting every command taken in) nothing is
+  // answered or carried out; 0: never.
+  int silentFrom = 0;
+  // The checksum acknowledged after a block into one of these sectors is
+  // wrong (the true CRC with every bit inverted).
+  std::set<int> badCrcSectors;
+  // Programming only clears bits, as raw NOR flash does; by default a data
+  // block replaces the bytes it covers.
+  bool programClearsBitsOnly = false;
+};
+
+// One answer byte and the monotonic time it goes out.
+struct TimedByte {
+  uint8_t byte = 0;
+  int64_t atMs = 0;
+  bool operator==(const TimedByte&) const = default;
+};
+
+enum class LoaderState { kNormal, kStarting, kDownload };
+
+// One line of the transcript: a frame recognised, or a run of stray bytes.
+struct TranscriptEntry {
+  enum class Outcome {
+    kAnswered,  // `answer` went out
+    kNone,      // the command has no answer
+    kSilent,    // an answer was due and a fault swallowed it
+    kIgnored,   // the loader was not listening
+  };
+  int64_t timeMs = 0;  // arrival of the frame's last byte (first byte for strays)
+  CommandKind kind = CommandKind::kUnknown;
+  int number = 0;       // 1, 2, ... for commands taken in; 0 when ignored
+  int sector = -1;      // select, erase: the argument; data: the selected sector
+  int64_t length = -1;  // data: block length; stray: byte count
+  uint8_t code = 0;     // unknown: the byte after GS
+  Outcome outcome = Outcome::kNone;
+  std::vector<uint8_t> answer;
+  std::string note;
+
+  // One readable line, e.g. "    1010 ms  #3    erase    sector 5       -> 06".
+  std::string Text() const;
+};
+
+class PrinterEmulator {
+ public:
+  explicit PrinterEmulator(EmulatorOptions options = {});
+  PrinterEmulator(const PrinterEmulator&) = delete;
+  PrinterEmulator& operator=(const PrinterEmulator&) = delete;
+
+  // Takes n bytes the host wrote, all arriving at nowMs (calls come in time
+  // order), and returns the answer bytes they cause, in order.
+  std::vector<TimedByte> Feed(const uint8_t* data, size_t n, int64_t nowMs);
+  std::vector<TimedByte> Feed(const std::vector<uint8_t>& data, int64_t nowMs) {
+    return Feed(data.data(), data.size(), nowMs);
+  }
+
+  LoaderState State(int64_t nowMs) const;
+  // The sector a data block would go to; 0 for none.
+  int SelectedSector() const;
+  // The checksum "acknowledge checksum" would answer now.
+  uint16_t AcknowledgedCrc() const;
+  // What "recalculate CRC" answers: the CRC-16 of the program area.
+  uint16_t ProgramAreaCrc() const;
+
+  // Flash contents.
+  std::vector<uint8_t> Flash() const;
+  std::vector<uint8_t> Sector(int sector) const;  // empty for an invalid number
+  // Overwrites flash from address 0 with `image` (a shorter image leaves the
+  // rest as it was; a longer one is cut at the end of flash).
+  void LoadImage(const std::vector<uint8_t>& image);
+  bool LoadImageFile(const std::string& path, std::string* error = nullptr);
+  bool WriteFlashFile(const std::string& path, std::string* error = nullptr) const;
+
+  // The transcript, from entry `from` on.
+  std::vector<TranscriptEntry> Transcript(size_t from = 0) const;
+  std::string TranscriptText() const;  // one line per entry
+  bool WriteTranscriptFile(const std::string& path, std::string* error = nullptr) const;
+
+  // Flash geometry: sectors 1..70.
+  static bool ValidSector(int sector) { return sector >= 1 && sector <= kSectorCount; }
+  static size_t SectorSize(int sector);     // 0 for an invalid number
+  static size_t SectorAddress(int sector);  // kFlashSize for an invalid number
+
+ private:
+  enum class Parse { kIdle, kCommand, kSwitch, kArgument, kHeader, kBody };
+  enum class Mode { kNormal, kDownload };
+
+  void Byte(uint8_t b, int64_t now, std::vector<TimedByte>& out);
+  void Stray(int64_t now);
+  void Unknown(uint8_t code, int64_t now);
+  void Frame(CommandKind kind, int64_t now, std::vector<TimedByte>& out);
+  // Carries out a command taken in; fills the entry's answer and note.
+  void Execute(TranscriptEntry& e, int64_t now);
+  void Send(TranscriptEntry& e, int64_t now, std::vector<TimedByte>& out);
+  LoaderState StateLocked(int64_t now) const;
+  uint16_t AcknowledgedCrcLocked() const;
+
+  const EmulatorOptions options_;
+  mutable std::mutex mutex_;
+
+  std::vector<uint8_t> flash_;
+  std::vector<TranscriptEntry> transcript_;
+  bool strayOpen_ = false;  // the last transcript entry is a run still growing
+
+  // Frame parser.
+  Parse parse_ = Parse::kIdle;
+  uint8_t command_ = 0;
+  uint8_t argument_ = 0;
+  std::array<uint8_t, 4> header_{};
+  size_t headerGot_ = 0;
+  size_t blockLength_ = 0;
+  std::vector<uint8_t> block_;
+
+  // Loader.
+  Mode mode_ = Mode::kNormal;
+  int64_t readyAtMs_ = 0;    // download mode listens from here on
+  bool restarting_ = false;  // the deaf time is the IPL restart, not the boot
+  int selected_ = 0;
+  bool erasedSinceSwitch_ = false;
+  bool iplRestartDone_ = false;
+  uint16_t lastBlockCrc_ = 0;
+  int lastBlockSector_ = 0;
+  int64_t lastAnswerAtMs_ = std::numeric_limits<int64_t>::min();
+
+  // Counters for the fault knobs.
+  int taken_ = 0;
+  std::array<int, kCommandKinds> takenOfKind_{};
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,128 @@
+#include "sim/sim_options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quillon::sim {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(SimOptionsTest, EmptyTextKeepsTheDefaults) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions("", config, &error)) << error;
+  ASSERT_TRUE(ParseSimOptions(",,", config, &error)) << error;
+  EXPECT_EQ(config.emulator.statusByte, 0x23);
+  EXPECT_EQ(config.emulator.bootDelayMs, 1000);
+  EXPECT_EQ(config.emulator.restartMs, 3000);
+  EXPECT_EQ(config.emulator.answerDelayMs, 0);
+  EXPECT_EQ(config.emulator.byteGapMs, 0);
+  EXPECT_EQ(config.emulator.silentFrom, 0);
+  EXPECT_TRUE(config.emulator.faults.empty());
+  EXPECT_TRUE(config.emulator.badCrcSectors.empty());
+  EXPECT_FALSE(config.emulator.programClearsBitsOnly);
+  EXPECT_TRUE(config.flashOut.empty());
+  EXPECT_TRUE(config.logOut.empty());
+  EXPECT_TRUE(config.image.empty());
+}
+
+TEST(SimOptionsTest, EveryKeyReachesItsKnob) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions(
+      "flash=/tmp/f.bin,log=/tmp/t.txt,image=C:\\fw\\old.bin,status=41,boot-ms=20,"
+      "restart-ms=300,delay=200,gap=5,silent-from=12,bad-crc=7,bad-crc=70,program=and",
+      config, &error))
+      << error;
+  EXPECT_EQ(config.flashOut, "/tmp/f.bin");
+  EXPECT_EQ(config.logOut, "/tmp/t.txt");
+  EXPECT_EQ(config.image, "C:\\fw\\old.bin");
+  EXPECT_EQ(config.emulator.statusByte, 0x41);
+  EXPECT_EQ(config.emulator.bootDelayMs, 20);
+  EXPECT_EQ(config.emulator.restartMs, 300);
+  EXPECT_EQ(config.emulator.answerDelayMs, 200);
+  EXPECT_EQ(config.emulator.byteGapMs, 5);
+  EXPECT_EQ(config.emulator.silentFrom, 12);
+  EXPECT_EQ(config.emulator.badCrcSectors, (std::set<int>{7, 70}));
+  EXPECT_TRUE(config.emulator.programClearsBitsOnly);
+}
+
+TEST(SimOptionsTest, FaultForms) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(
+      ParseSimOptions("nak=erase:2,nak=status,nak=data:*,silent=select:3,silent=reset,"
+                      "reply=status:1:41,reply=checksum:0xAA,reply=recalc:*:00,"
+                      "nak=switch:1,nak=checksum:9",
+                      config, &error))
+      << error;
+  EXPECT_THAT(config.emulator.faults, ElementsAre(Fault{CommandKind::kErase, 2, false, kNak},
+                                                  Fault{CommandKind::kLineStatus, 0, false, kNak},
+                                                  Fault{CommandKind::kData, 0, false, kNak},
+                                                  Fault{CommandKind::kSelect, 3, true, kNak},
+                                                  Fault{CommandKind::kReset, 0, true, kNak},
+                                                  Fault{CommandKind::kLineStatus, 1, false, 0x41},
+                                                  Fault{CommandKind::kChecksum, 0, false, 0xAA},
+                                                  Fault{CommandKind::kRecalc, 0, false, 0x00},
+                                                  Fault{CommandKind::kSwitch, 1, false, kNak},
+                                                  Fault{CommandKind::kChecksum, 9, false, kNak}));
+}
+
+TEST(SimOptionsTest, BadItemsAreRefusedWithTheirText) {
+  const char* bad[] = {
+      "bogus=1",
+      "delay",
+      "delay=",
+      "delay=-5",
+      "delay=12ms",
+      "status=123",
+      "status=zz",
+      "status=",
+      "nak=print:1",
+      "nak=erase:0",
+      "nak=erase:x",
+      "nak=erase:1:15",
+      "silent=erase:-1",
+      "reply=status",
+      "reply=status:1:",
+      "reply=data:1:2:3",
+      "reply=status:1:100",
+      "silent-from=0",
+      "bad-crc=0",
+      "bad-crc=71",
+      "program=or",
+      "flash=",
+      "boot-ms=1e3",
+  };
+  for (const char* text : bad) {
+    SimConfig config;
+    std::string error;
+    EXPECT_FALSE(ParseSimOptions(text, config, &error)) << text;
+    const std::string key = std::string(text).substr(0, std::string(text).find('='));
+    EXPECT_THAT(error, HasSubstr(key)) << text;
+  }
+}
+
+TEST(SimOptionsTest, StopsAtTheFirstBadItem) {
+  SimConfig config;
+  std::string error;
+  EXPECT_FALSE(ParseSimOptions("delay=10,gap=x,boot-ms=5", config, &error));
+  EXPECT_THAT(error, HasSubstr("gap=x"));
+  EXPECT_EQ(config.emulator.answerDelayMs, 10);
+  EXPECT_EQ(config.emulator.bootDelayMs, 1000);
+}
+
+TEST(SimOptionsTest, CommandNamesRoundTrip) {
+  for (int i = 0; i < kCommandKinds; ++i) {
+    const auto kind = static_cast<CommandKind>(i);
+    EXPECT_EQ(CommandFromName(CommandName(kind)), kind) << CommandName(kind);
+  }
+  EXPECT_EQ(CommandFromName("unknown"), std::nullopt);
+  EXPECT_EQ(CommandFromName("stray"), std::nullopt);
+  EXPECT_EQ(CommandFromName("Status"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quillon::sim
