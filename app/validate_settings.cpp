@@ -1,0 +1,106 @@
+#include "app/validate_settings.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "engine/result_codes.h"
+#include "ports/port_state.h"
+
+namespace quillon::app {
+
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A list's text as the dialog reads it: at most 9 characters, upper case.
+std::string ListText(const std::string& text) {
+  return Upper(text.substr(0, 9));
+}
+
+bool IsNumberedName(const std::string& text, const char* prefix, int last) {
+  for (int n = 1; n <= last; ++n) {
+    if (text == prefix + std::to_string(n)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int ValidateSettings(const DialogSettings& in, const ModelTable& table, ValidatedSettings& out) {
+  out.mainProg = out.iplProg = out.fontProg = 0;
+
+  switch (in.interface) {
+    case kSerialInterface: {
+      out.isSerial = 1;
+      out.isParallel = 0;
+      ports::useParallel = 0;
+      const std::string port = ListText(in.portText);
+      if (in.portIsDevice && !in.portText.empty()) {
+        out.portName = in.portText;
+      } else if (IsNumberedName(port, "COM", 20)) {
+        out.portName = port;
+      } else {
+        return engine::kIllegalComPort;
+      }
+      break;
+    }
+    case kParallelInterface: {
+      out.isSerial = 0;
+      out.isParallel = 1;
+      ports::useParallel = 1;
+      const std::string port = ListText(in.portText);
+      if (in.portIsDevice && !in.portText.empty()) {
+        out.portName = in.portText;
+      } else if (IsNumberedName(port, "LPT", 10)) {
+        out.portName = port;
+      } else {
+        return engine::kIllegalParallelPort;
+      }
+      break;
+    }
+    default:  // USB: useParallel keeps its value; useUsb takes precedence
+      out.isSerial = 0;
+      out.isParallel = 0;
+      break;
+  }
+
+  const auto row = table.FindRow(in.typeText);
+  if (!row) return engine::kUnknownDownloadType;
+  out.firstSector = std::atoi(row->first.c_str());
+  const std::string letter = Upper(row->letter);
+  if (letter == "M") out.mainProg = 1;
+  if (letter == "I") out.iplProg = 1;
+  if (letter == "U" || letter == "C") out.fontProg = 1;
+
+  const std::string file = Upper(in.fileText);
+  const size_t dot = file.find('.');
+  if (dot == std::string::npos) return engine::kInvalidImage;
+  const size_t after = file.size() - dot - 1;
+  if (after != 3 && after != 4) return engine::kInvalidImage;
+  const std::string extension = file.substr(dot + 1, 3);
+  if ((out.mainProg && extension != "MFW") || (out.iplProg && extension != "IPL") ||
+      (out.fontProg && extension != "BIN")) {
+    return engine::kInvalidImage;
+  }
+
+  if (out.isSerial) {
+    const std::string parity = ListText(in.parityText);
+    if (parity != "NONE" && parity != "ODD" && parity != "EVEN") return engine::kIllegalParity;
+    out.parityText = parity;
+    const std::string baud = in.baudText;
+    bool known = false;
+    for (const char* rate : {"115200", "57600", "38400", "19200", "9600", "4800", "2400", "1200"}) {
+      known = known || baud == rate;
+    }
+    if (!known) return engine::kIllegalBaud;
+    out.baudRate = std::atoi(baud.c_str());
+    if (in.stopBitsText != "1" && in.stopBitsText != "2") return engine::kIllegalStopBits;
+    out.stopBits = std::atoi(in.stopBitsText.c_str());
+  }
+  return engine::kSuccess;
+}
+
+}  // namespace quillon::app

@@ -1,0 +1,45 @@
+#pragma once
+// The check of the user's settings before a download: one function for the
+// main dialog and the command line alike.
+
+#include <string>
+
+#include "app/model_table.h"
+
+namespace quillon::app {
+
+enum Interface { kSerialInterface = 0, kParallelInterface = 1, kUsbInterface = 2 };
+
+// The settings as the dialog's controls hold them.
+struct DialogSettings {
+  int interface = kSerialInterface;
+  std::string portText;
+  std::string typeText;
+  std::string fileText;  // the file box: the image's file name
+  std::string parityText;
+  std::string baudText;
+  std::string stopBitsText;
+  // The port text is a device path or the built-in emulator rather than a
+  // port name (command line only): it is taken as it stands.
+  bool portIsDevice = false;
+};
+
+struct ValidatedSettings {
+  std::string portName;
+  std::string parityText;
+  int baudRate = 0;
+  int stopBits = 0;
+  int firstSector = 0;
+  int mainProg = 0;
+  int iplProg = 0;
+  int fontProg = 0;
+  int isSerial = 0;
+  int isParallel = 0;
+};
+
+// Returns 1, or the code of the first problem found (1012-1016, 1020, 1033).
+// Fills `out` as far as it got, and sets the process-wide useParallel for the
+// serial and parallel interfaces.
+int ValidateSettings(const DialogSettings& in, const ModelTable& table, ValidatedSettings& out);
+
+}  // namespace quillon::app

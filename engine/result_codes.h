@@ -1,0 +1,35 @@
+#pragma once
+// Result codes: 1 is success, 1001 to 1044 are failures. Their messages are
+// in the application's result table.
+
+namespace quillon::engine {
+
+inline constexpr int kSuccess = 1;
+inline constexpr int kCannotErase = 1001;
+inline constexpr int kCannotSelect = 1002;
+inline constexpr int kDataBlockTimeout = 1003;
+inline constexpr int kCannotAcknowledge = 1004;
+inline constexpr int kDifferentCrc = 1005;
+inline constexpr int kCannotRecalculateCrc = 1006;
+inline constexpr int kUnableToOpenFile = 1007;
+inline constexpr int kNoBufferMemory = 1008;
+inline constexpr int kInterfaceBusy = 1009;
+inline constexpr int kCannotSwitch = 1010;
+inline constexpr int kCannotReset = 1011;
+inline constexpr int kUnknownDownloadType = 1012;
+inline constexpr int kIllegalComPort = 1013;
+inline constexpr int kIllegalParity = 1014;
+inline constexpr int kIllegalBaud = 1015;
+inline constexpr int kIllegalStopBits = 1016;
+inline constexpr int kSerialHandle = 1017;
+inline constexpr int kSerialProperties = 1018;
+inline constexpr int kInvalidImage = 1020;
+inline constexpr int kDataFileError = 1024;
+inline constexpr int kInsufficientMemory = 1025;
+inline constexpr int kCancelled = 1027;
+// An interface this build cannot drive yet ("Illegal communication port set!").
+inline constexpr int kInterfaceUnavailable = 1036;
+inline constexpr int kIllegalParallelPort = 1033;
+inline constexpr int kNotStandardModel = 1041;
+
+}  // namespace quillon::engine

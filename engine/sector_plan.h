@@ -1,0 +1,37 @@
+#pragma once
+// Flash sectors, download types and the sector plan of an image file.
+
+#include <cstdint>
+#include <vector>
+
+namespace quillon::engine {
+
+// Sizes of the flash sectors by sector number. Entry 0 holds the number of
+// sectors that follow and is never used as a size.
+inline constexpr int kLastSector = 70;
+extern const uint32_t flashSectorSizes[kLastSector + 1];
+
+// First sector of each download type.
+inline constexpr int kMainFirstSector = 6;
+inline constexpr int kIplFirstSector = 4;
+inline constexpr int kFontFirstSector = 18;
+int firstSector(int mainProg, int iplProg);
+
+// An IPL image is laid out from flash address 0; its first 32768 bytes
+// (sectors 1 to 3) are never sent.
+inline constexpr int64_t kIplSkip = 0x8000;
+
+// Pieces in which a sector of size S travels.
+inline int PieceSize(uint32_t sectorSize) {
+  return sectorSize / 16384 >= 1 ? 16384 : 8192;
+}
+inline int PieceCount(uint32_t sectorSize) {
+  return static_cast<int>(sectorSize / static_cast<uint32_t>(PieceSize(sectorSize)));
+}
+
+// The sectors that cover `imageBytes` bytes of data from `first` on, in plan
+// order. Sets `fits` to false (and stops) when the data would need a sector
+// beyond the last one.
+std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* sizes, bool& fits);
+
+}  // namespace quillon::engine

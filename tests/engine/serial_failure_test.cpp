@@ -1,0 +1,178 @@
+// Every way a serial download can fail, and where it stops.
+#include <gtest/gtest.h>
+
+#include "engine/result_codes.h"
+#include "support/download_fixture.h"
+
+namespace quillon::engine {
+namespace {
+
+using sim::CommandKind;
+using testing::Pattern;
+using Strings = std::vector<std::string>;
+
+class SerialFailure : public testing::SerialDownload {
+ protected:
+  void Fault(CommandKind kind, int nth, uint8_t byte = sim::kNak, bool silent = false) {
+    options.faults.push_back({kind, nth, silent, byte});
+  }
+  // Runs `onStatus` when the status text first reads `text`.
+  void OnStatus(const std::string& text, std::function<void()> action) {
+    window.onSend = [text, action, done = false](uint32_t id, intptr_t lParam) mutable {
+      if (done || id != platform::WM_PROGRESS_STATUS) return;
+      if (reinterpret_cast<const StatusRecord*>(lParam)->statusText == text) {
+        done = true;
+        action();
+      }
+    };
+  }
+  std::string Main(size_t size = 131072) { return WriteImage("fw.mfw", Pattern(size)); }
+};
+
+TEST_F(SerialFailure, EachRefusedCommandHasItsCode) {
+  struct Case {
+    CommandKind kind;
+    int code;
+    size_t commands;  // taken in before the download stopped
+  };
+  for (const Case c : {Case{CommandKind::kErase, kCannotErase, 3},
+                       Case{CommandKind::kSelect, kCannotSelect, 5},
+                       Case{CommandKind::kData, kDataBlockTimeout, 6},
+                       Case{CommandKind::kChecksum, kCannotAcknowledge, 7},
+                       Case{CommandKind::kRecalc, kCannotRecalculateCrc, 11}}) {
+    options = {};
+    Fault(c.kind, 1);
+    emulated = {};
+    MakePrinter();
+    EXPECT_EQ(Run(Main(), 1, 0), c.code) << sim::CommandName(c.kind);
+    EXPECT_EQ(Commands().size(), c.commands) << sim::CommandName(c.kind);
+    EXPECT_TRUE(emulated.line->Closed());
+  }
+}
+
+TEST_F(SerialFailure, AWrongChecksumStopsBeforeTheNextSector) {
+  options.badCrcSectors = {7};
+  ASSERT_EQ(Run(Main(3 * 65536), 1, 0), kDifferentCrc);
+  const Strings commands = Commands();
+  EXPECT_EQ(commands.back(), "checksum");
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "select 8"), 0);
+}
+
+TEST_F(SerialFailure, ASilentCrcRecalculationIsPolled101Times) {
+  Fault(CommandKind::kRecalc, 0, 0, /*silent=*/true);
+  ASSERT_EQ(Run(WriteImage("fw.mfw", Pattern(100)), 1, 0), kCannotRecalculateCrc);
+  const auto t = Timeline();
+  const auto polls = std::count(t.end() - 101, t.end(), 1000);
+  EXPECT_EQ(polls, 101);
+  EXPECT_EQ(emulated.line->Timeouts().ReadTotalTimeoutConstant, 2000u);
+}
+
+TEST_F(SerialFailure, APrinterThatNeverAnswersIsBusy) {
+  Fault(CommandKind::kLineStatus, 0, 0, /*silent=*/true);
+  ASSERT_EQ(Run(Main(), 1, 0), kInterfaceBusy);
+  EXPECT_EQ(Commands().size(), 31u);  // the switch and 30 line checks
+}
+
+TEST_F(SerialFailure, APrinterOfAnotherModelIsNamedAsSuch) {
+  options.statusByte = 0x41;
+  ASSERT_EQ(Run(Main(), 1, 0), kNotStandardModel);
+  EXPECT_EQ(Commands().size(), 31u);
+}
+
+TEST_F(SerialFailure, OneGoodLineCheckAnswerIsEnough) {
+  options.statusByte = 0x23;
+  for (int n = 1; n <= 29; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
+  EXPECT_EQ(Run(Main(), 1, 0), kSuccess);
+}
+
+TEST_F(SerialFailure, AfterTheIplRestartAnotherModelStillCountsAsBusy) {
+  // Fine at first, then every line check after the restart says another model.
+  for (int n = 2; n <= 31; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
+  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(163840)), 0, 1), kInterfaceBusy);
+}
+
+TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
+  MakePrinter();
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  emulated.line->SetWriteFails(true);
+  EXPECT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kCannotSwitch);
+  download.EndDownload();
+
+  engine::CFlashDownload second;
+  second.SetWindow(&window);
+  emulated.line->SetWriteFails(false);
+  auto line = emulated.line;
+  OnStatus("Reseting printer...", [line] { line->SetWriteFails(true); });
+  ASSERT_EQ(second.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kCannotReset);
+  second.EndDownload();
+}
+
+TEST_F(SerialFailure, CancelBeforeTheSwitchOrDuringTheWait) {
+  ports::userTerminate = 1;
+  EXPECT_EQ(Run(Main(), 1, 0), kCancelled);
+  EXPECT_TRUE(Commands().empty() || Commands() == Strings{"switch"});
+
+  ports::userTerminate = 0;
+  engine::CFlashDownload second;
+  second.SetWindow(&window);
+  OnStatus("Checking communication line status...", [] { ports::userTerminate = 1; });
+  ASSERT_EQ(second.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}), kCancelled);
+  second.EndDownload();
+  const Strings commands = Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "status"), 0);
+}
+
+TEST_F(SerialFailure, PortsThatCannotBeOpenedOrConfigured) {
+  MakePrinter();
+  EXPECT_EQ(download.OpenSerialPort("/nonexistent/quillon", 38400, "NONE", 1), kSerialHandle);
+  emulated.line->SetStateFails(true);
+  EXPECT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSerialProperties);
+  download.ClosePrinterPort();
+}
+
+TEST_F(SerialFailure, APortThatDoesNotComeBackAfterTheSwitch) {
+  MakePrinter();
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  OnStatus("Switching printer to download...",
+           [] { platform::SetSimulatorFactory([](const std::string&) { return nullptr; }); });
+  EXPECT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kSerialHandle);
+  // 40 attempts: open, 50 ms, and 1000 ms before the next.
+  const auto t = Timeline();
+  ASSERT_GE(t.size(), 81u);
+  EXPECT_EQ(std::vector<int64_t>(t.end() - 4, t.end()), (std::vector<int64_t>{50, 1000, 50, 1000}));
+  EXPECT_EQ(std::count(t.begin(), t.end(), 1000), 40);
+  download.EndDownload();
+}
+
+TEST_F(SerialFailure, AMissingImageClosesThePort) {
+  MakePrinter();
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(download.CheckImageFile((dir / "missing.mfw").string()), kUnableToOpenFile);
+  EXPECT_TRUE(emulated.line->Closed());
+  EXPECT_EQ(download.DownloadSerial("", (dir / "missing.mfw").string(), 6, 1, 0, 0,
+                                    flashSectorSizes, {"sim"}),
+            kUnableToOpenFile);
+  EXPECT_EQ(download.CheckImageFile(dir.string()), kUnableToOpenFile);  // a folder is no image
+  EXPECT_EQ(download.CheckImageFile(Main()), kSuccess);
+}
+
+TEST_F(SerialFailure, EndDownloadFreesWhatAFailureLeft) {
+  Fault(CommandKind::kData, 1);
+  MakePrinter();
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  ASSERT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kDataBlockTimeout);
+  EXPECT_NE(download.pieceBuffers[0], nullptr);
+  download.EndDownload();
+  for (uint8_t* piece : download.pieceBuffers) EXPECT_EQ(piece, nullptr);
+  EXPECT_TRUE(emulated.line->Closed());
+  EXPECT_EQ(window.Messages().back().id, platform::WM_CLOSE_PROGRESS);
+}
+
+}  // namespace
+}  // namespace quillon::engine

@@ -1,0 +1,153 @@
+#pragma once
+// A serial download against the in-process printer emulator on the virtual
+// clock: the emulator is reached as the port "sim", so the procedure's close
+// and reopen of the port find the same printer again.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/flash_download.h"
+#include "engine/sector_plan.h"
+#include "platform/device.h"
+#include "platform/virtual_clock.h"
+#include "ports/port_state.h"
+#include "sim/emulated_line.h"
+
+namespace quillon::testing {
+
+// A main window that keeps a copy of every status record it is shown.
+class StatusWindow : public platform::MessageWindow {
+ public:
+  struct Message {
+    uint32_t id;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard lock(mutex_);
+    messages_.push_back({id, wParam, lParam});
+    if (id == platform::WM_PROGRESS_STATUS) {
+      statuses_.push_back(*reinterpret_cast<const engine::StatusRecord*>(lParam));
+    }
+    if (onSend) onSend(id, lParam);
+    return 0;
+  }
+  bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard lock(mutex_);
+    posted_.push_back({id, wParam, lParam});
+    return true;
+  }
+  std::vector<engine::StatusRecord> Statuses() {
+    std::lock_guard lock(mutex_);
+    return statuses_;
+  }
+  std::vector<Message> Messages() {
+    std::lock_guard lock(mutex_);
+    return messages_;
+  }
+  std::vector<Message> Posted() {
+    std::lock_guard lock(mutex_);
+    return posted_;
+  }
+  // Status texts in order, without repeats of the same text in a row.
+  std::vector<std::string> Texts() {
+    std::vector<std::string> out;
+    for (const auto& s : Statuses()) {
+      if (out.empty() || out.back() != s.statusText) out.push_back(s.statusText);
+    }
+    return out;
+  }
+  // Runs on every send, with the window's lock held.
+  std::function<void(uint32_t id, intptr_t lParam)> onSend;
+
+ private:
+  std::mutex mutex_;
+  std::vector<Message> messages_;
+  std::vector<Message> posted_;
+  std::vector<engine::StatusRecord> statuses_;
+};
+
+// An image file of `size` bytes with a recognisable pattern.
+inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
+  std::vector<uint8_t> data(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : data) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return data;
+}
+
+class SerialDownload : public ::testing::Test {
+ protected:
+  platform::VirtualClock clock;
+  platform::ScopedClock scope{clock};
+  sim::EmulatorOptions options;
+  sim::EmulatedLine emulated;
+  StatusWindow window;
+  engine::CFlashDownload download;
+  std::filesystem::path dir;
+
+  void SetUp() override {
+    ports::useUsb = 0;
+    ports::useParallel = 0;
+    ports::userTerminate = 0;
+    dir = std::filesystem::temp_directory_path() /
+          ("quillon-engine-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override {
+    platform::SetSimulatorFactory(nullptr);
+    ports::userTerminate = 0;
+    std::filesystem::remove_all(dir);
+  }
+
+  // Makes the printer (call once options are set up).
+  void MakePrinter() {
+    emulated = sim::MakeEmulatedLine(options);
+    auto line = emulated.line;
+    platform::SetSimulatorFactory([line](const std::string&) { return line->Device(); });
+    download.SetWindow(&window);
+  }
+  std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return path.string();
+  }
+  // The worker's sequence: open the port, run the procedure, end.
+  int Run(const std::string& path, int mainProg, int iplProg, const std::string& parity = "NONE",
+          int baud = 38400) {
+    if (!emulated.printer) MakePrinter();
+    int code = download.OpenSerialPort("sim", baud, parity, 1);
+    if (code != engine::kSuccess) return code;
+    code = download.DownloadSerial("", path, engine::firstSector(mainProg, iplProg), mainProg,
+                                   iplProg, 0, engine::flashSectorSizes,
+                                   engine::SerialSettings{"sim", baud, parity, 1});
+    download.EndDownload();
+    return code;
+  }
+  std::vector<uint8_t> Flash(int sector) { return emulated.printer->Sector(sector); }
+  // The commands the printer took in, as "erase 7", "data 7", ...
+  std::vector<std::string> Commands() {
+    std::vector<std::string> out;
+    for (const auto& e : emulated.printer->Transcript()) {
+      if (e.number == 0) continue;
+      std::string c(sim::CommandName(e.kind));
+      if (e.sector >= 0) c += " " + std::to_string(e.sector);
+      out.push_back(c);
+    }
+    return out;
+  }
+  std::vector<int64_t> Timeline() { return clock.Timeline(std::this_thread::get_id()); }
+};
+
+}  // namespace quillon::testing
