@@ -1,0 +1,455 @@
+// quillon-flash: writes a main firmware, IPL firmware or font image into the
+// printer's flash from the command line, with the same checks, procedure and
+// result codes as the dialog.
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/model_table.h"
+#include "app/result_table.h"
+#include "app/serial_worker.h"
+#include "app/validate_settings.h"
+#include "cli/progress_view.h"
+#include "engine/flash_download.h"
+#include "engine/result_codes.h"
+#include "platform/device.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+#include "ports/port_state.h"
+#include "sim/emulated_line.h"
+
+namespace quillon::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillon-flash [options] IMAGE\n"
+    "Writes IMAGE into the flash memory of the printer.\n"
+    "\n"
+    "  -t, --type TYPE        a download type: \"MAIN FIRMWARE\", \"IPL FIRMWARE\",\n"
+    "                         \"US&EU FONT\" (any case), or main, ipl, font. Required.\n"
+    "  -i, --interface IF     serial (default)\n"
+    "  -p, --port PORT        COM1..COM20 (default COM1), a device path such as\n"
+    "                         /dev/ttyUSB0, or sim for the built-in emulated printer\n"
+    "                         (sim:flash=FILE,log=FILE keeps its flash and transcript)\n"
+    "  -b, --baud RATE        115200 57600 38400 19200 9600 4800 2400 1200 (default 38400)\n"
+    "      --parity P         NONE EVEN ODD, any case (default NONE)\n"
+    "      --stop-bits N      1 or 2 (default 1)\n"
+    "      --json             print the result as one JSON object\n"
+    "  -q, --quiet            no progress display\n"
+    "  -v, --verbose          progress with its figures\n"
+    "  -h, --help             this text\n"
+    "      --version          the program's version\n"
+    "\n"
+    "On Linux COMn is /dev/ttyS<n-1>, or the device named by the environment\n"
+    "variable QUILLON_COMn. The exit status is 0 when the download succeeded,\n"
+    "1 when it did not, 2 for a malformed command line.\n";
+
+struct Options {
+  std::string type;
+  std::string interface = "serial";
+  std::string port = "COM1";
+  std::string baud = "38400";
+  std::string parity = "NONE";
+  std::string stopBits = "1";
+  std::string image;
+  bool json = false;
+  bool quiet = false;
+  bool verbose = false;
+};
+
+enum class Parsed { kRun, kHelp, kVersion, kError };
+
+Parsed Parse(int argc, char** argv, Options& o, std::string& error) {
+  bool haveType = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::optional<std::string> inlineValue;
+    if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
+      inlineValue = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+    }
+    auto value = [&](std::string& into) {
+      if (inlineValue) {
+        into = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= argc) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      into = argv[++i];
+      return true;
+    };
+    if (arg == "-h" || arg == "--help") return Parsed::kHelp;
+    if (arg == "--version") return Parsed::kVersion;
+    if (arg == "--json") {
+      o.json = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      o.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      o.verbose = true;
+    } else if (arg == "-t" || arg == "--type") {
+      if (!value(o.type)) return Parsed::kError;
+      haveType = true;
+    } else if (arg == "-i" || arg == "--interface") {
+      if (!value(o.interface)) return Parsed::kError;
+    } else if (arg == "-p" || arg == "--port") {
+      if (!value(o.port)) return Parsed::kError;
+    } else if (arg == "-b" || arg == "--baud") {
+      if (!value(o.baud)) return Parsed::kError;
+    } else if (arg == "--parity") {
+      if (!value(o.parity)) return Parsed::kError;
+    } else if (arg == "--stop-bits") {
+      if (!value(o.stopBits)) return Parsed::kError;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option " + arg;
+      return Parsed::kError;
+    } else if (o.image.empty()) {
+      o.image = arg;
+    } else {
+      error = "more than one image given";
+      return Parsed::kError;
+    }
+  }
+  if (o.image.empty()) {
+    error = "no IMAGE given";
+    return Parsed::kError;
+  }
+  if (!haveType) {
+    error = "no download type given (--type main|ipl|font)";
+    return Parsed::kError;
+  }
+  std::string lower;
+  for (char c : o.interface)
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower != "serial") {
+    error = lower == "parallel" || lower == "usb"
+                ? "the " + lower + " interface is not available in this build"
+                : "unknown interface " + o.interface;
+    return Parsed::kError;
+  }
+  return Parsed::kRun;
+}
+
+std::string TypeText(const std::string& type) {
+  std::string lower;
+  for (char c : type) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "main") return "MAIN FIRMWARE";
+  if (lower == "ipl") return "IPL FIRMWARE";
+  if (lower == "font" || lower == "fonts") return "US&EU FONT";
+  return type;
+}
+
+// A port given as a device path or as the emulator rather than a port name.
+bool IsDevice(const std::string& port) {
+  return port == "sim" || port.starts_with("sim:") || port.find('/') != std::string::npos;
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// The download's phases as Ctrl-C sees them.
+enum Phase { kStarting, kFlashing, kEnded };
+
+// The main window of a command-line download.
+class Host final : public app::DownloadHost {
+ public:
+  Host(ProgressView& view, std::string device) : view_(view), device_(std::move(device)) {}
+
+  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
+    using namespace platform;
+    switch (id) {
+      case WM_OPEN_PROGRESS:
+        view_.Open();
+        break;
+      case WM_PROGRESS_STATUS: {
+        const auto* r = reinterpret_cast<const engine::StatusRecord*>(lParam);
+        view_.Status(r->statusText, r->progressRange, r->progressPos, r->progressStep);
+        break;
+      }
+      case WM_PROGRESS_SETPOS:
+        view_.SetRangePos(static_cast<int>(wParam), static_cast<int>(lParam));
+        break;
+      case WM_PROGRESS_AUTOSTEP:
+        view_.SetAutoAdvance(lParam != 0);
+        break;
+      case WM_DISABLE_PROGRESS:
+        phase = kFlashing;
+        break;
+      case WM_CLOSE_PROGRESS:
+        phase = kEnded;
+        view_.Close();
+        break;
+      case WM_ENABLE_CONTROLS:
+        finished.Set();
+        break;
+      default:
+        break;
+    }
+    return 0;
+  }
+
+  bool Post(uint32_t id, uintptr_t, intptr_t lParam) override {
+    if (id == platform::WM_DOWNLOAD_DONE) {
+      std::lock_guard lock(mutex_);
+      result_ = static_cast<int>(lParam);
+    } else if (id == platform::WM_ENABLE_CONTROLS) {
+      finished.Set();
+    }
+    return true;
+  }
+
+  // Failures before the procedure, shown from the worker thread.
+  void ShowResult(int code) override {
+    if (code == engine::kSerialHandle) {
+      const int error = platform::LastError();
+      std::string why;
+      if (error == platform::kErrorAccessDenied) {
+        why =
+            "permission denied: this user is not in the group that owns the device "
+            "(usually dialout); ask for it with: sudo usermod -aG dialout $USER, then log "
+            "in again";
+      } else if (error == platform::kErrorSharingViolation) {
+        why = "the port is in use by another program";
+      } else if (error == platform::kErrorFileNotFound) {
+        why = "no such device";
+      } else if (error != platform::kErrorSuccess) {
+        why = platform::LastErrorText();
+      }
+      if (!why.empty()) view_.Note("quillon-flash: cannot open " + device_ + ": " + why);
+    }
+    std::lock_guard lock(mutex_);
+    result_ = code;
+  }
+
+  std::optional<int> Result() {
+    std::lock_guard lock(mutex_);
+    return result_;
+  }
+
+  std::atomic<int> phase{kStarting};
+  platform::Event finished{true};
+
+ private:
+  ProgressView& view_;
+  const std::string device_;
+  std::mutex mutex_;
+  std::optional<int> result_;
+};
+
+// Ctrl-C: during the switch and the line check it cancels as the progress
+// window's Cancel does; once flashing has begun it only warns, and a second
+// one within 5 s stops the download.
+class Interrupts {
+ public:
+  Interrupts(Host& host, ProgressView& view) : host_(host), view_(view) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Interrupts() {
+    stopping_ = true;
+    pthread_kill(thread_.native_handle(), SIGUSR1);
+    thread_.join();
+  }
+  bool Forced() const { return forced_; }
+
+ private:
+  void Run() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> warned;
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0) continue;
+      if (stopping_) return;
+      const int phase = host_.phase;
+      if (signal == SIGTERM) {
+        Stop("terminated: stopping the download");
+      } else if (phase == kStarting) {
+        ports::userTerminate = 1;
+        view_.Note("quillon-flash: cancelling...");
+      } else if (phase == kFlashing) {
+        const auto now = Clock::now();
+        if (warned && now - *warned <= std::chrono::seconds(5)) {
+          Stop("stopping the download: the printer's flash is now incomplete");
+        } else {
+          warned = now;
+          view_.Note(
+              "quillon-flash: the printer is being flashed; stopping now may leave it unable to "
+              "start. Press Ctrl-C again within 5 s to stop anyway.");
+        }
+      }
+    }
+  }
+  void Stop(const std::string& why) {
+    forced_ = true;
+    ports::userTerminate = 1;
+    view_.Note("quillon-flash: " + why);
+  }
+
+  Host& host_;
+  ProgressView& view_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> forced_{false};
+  std::thread thread_;
+};
+
+int Report(const Options& o, int code, const std::string& portName) {
+  std::string message;
+  if (auto row = app::LookupResult(code)) message = row->text;
+  if (o.json) {
+    std::printf(
+        "{\"code\":%d,\"success\":%s,\"message\":%s,\"type\":%s,\"image\":%s,\"port\":%s}\n", code,
+        code == engine::kSuccess ? "true" : "false", JsonString(message).c_str(),
+        JsonString(TypeText(o.type)).c_str(), JsonString(o.image).c_str(),
+        JsonString(portName).c_str());
+  } else {
+    for (char& c : message) {
+      if (c == '\n') c = ' ';
+    }
+    std::printf("result %d: %s\n", code, message.c_str());
+  }
+  std::fflush(stdout);
+  return code == engine::kSuccess ? 0 : 1;
+}
+
+int Run(int argc, char** argv) {
+  Options o;
+  std::string error;
+  switch (Parse(argc, argv, o, error)) {
+    case Parsed::kHelp:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case Parsed::kVersion:
+      std::printf("quillon-flash %s\n", QUILLON_VERSION);
+      return 0;
+    case Parsed::kError:
+      std::fprintf(stderr, "quillon-flash: %s\n\n%s", error.c_str(), kUsage);
+      return 2;
+    case Parsed::kRun:
+      break;
+  }
+
+  // Signals are taken by one thread of their own; block them everywhere else.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+  sim::InstallBuiltInPrinter();
+
+  app::ModelTable table;
+  if (table.LoadModelTable() != 0 || table.SelectModel() != 1 || table.SplitDownloadTypes() != 1) {
+    return Report(o, engine::kDataFileError, o.port);
+  }
+
+  app::DialogSettings in;
+  in.interface = app::kSerialInterface;
+  in.portText = o.port;
+  in.portIsDevice = IsDevice(o.port);
+  in.typeText = TypeText(o.type);
+  in.fileText = std::filesystem::path(o.image).filename().string();
+  in.parityText = o.parity;
+  in.baudText = o.baud;
+  in.stopBitsText = o.stopBits;
+  app::ValidatedSettings v;
+  if (const int code = app::ValidateSettings(in, table, v); code != engine::kSuccess) {
+    return Report(o, code, o.port);
+  }
+
+  const ProgressView::Mode mode = o.quiet                 ? ProgressView::Mode::kQuiet
+                                  : isatty(STDERR_FILENO) ? ProgressView::Mode::kBar
+                                                          : ProgressView::Mode::kLines;
+  ProgressView view(stderr, mode, o.verbose);
+  const platform::DeviceTarget target = platform::ResolveDevice(v.portName);
+  Host host(view, target.kind == platform::DeviceTarget::Kind::kSimulator ? "the built-in printer"
+                                                                          : target.path);
+
+  engine::CFlashDownload download;
+  if (!download.printer) return Report(o, engine::kInsufficientMemory, v.portName);
+  download.SetWindow(&host);
+
+  auto job = std::make_unique<app::SerialJob>();
+  job->window = &host;
+  job->download = &download;
+  job->portName = v.portName;
+  job->parity = v.parityText;
+  job->file = o.image;
+  job->stopBits = v.stopBits;
+  job->baud = v.baudRate;
+  job->firstSector = v.firstSector;
+  job->mainProg = v.mainProg;
+  job->iplProg = v.iplProg;
+  job->isSerial = v.isSerial;
+
+  platform::Event stopRefresh(true);
+  int result = engine::kSuccess;
+  bool forced = false;
+  {
+    Interrupts interrupts(host, view);
+    platform::Thread refresh([&] {
+      while (!stopRefresh.Wait(500)) view.Tick();
+    });
+    platform::Thread worker([&job] { app::SerialWorker(std::move(job)); },
+                            platform::ThreadPriority::kAboveNormal, /*suspended=*/true);
+    worker.Resume();
+    host.finished.Wait();
+    worker.Join();
+    stopRefresh.Set();
+    refresh.Join();
+    forced = interrupts.Forced();
+    result = host.Result().value_or(0);
+  }
+  view.Close();
+  // A download stopped by the user counts as cancelled, unless it had
+  // completed all the same.
+  if (forced && result != engine::kSuccess) result = engine::kCancelled;
+  return Report(o, result, v.portName);
+}
+
+}  // namespace
+}  // namespace quillon::cli
+
+int main(int argc, char** argv) {
+  return quillon::cli::Run(argc, argv);
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, when they are missing.
+# Usage: scripts/install-deps.sh [--windows]
+set -euo pipefail
+
+packages=(cmake make g++ libgtest-dev libgmock-dev googletest)
+if [[ "${1:-}" == "--windows" ]]; then
+  packages+=(g++-mingw-w64-x86-64)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "Need root or sudo to install ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
