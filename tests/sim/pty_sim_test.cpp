@@ -21,6 +21,7 @@
 #include "sim/frames.h"
 #include "sim/printer_emulator.h"
 #include "sim/temp_dir.h"
+#include "support/process.h"
 
 extern char** environ;
 
@@ -42,72 +43,7 @@ using testing::SelectFrame;
 using testing::TempDir;
 
 constexpr int kPatienceMs = 5000;  // generous: the machine may be busy
-
-class SimProcess {
- public:
-  // Starts the program; returns the terminal path from its first line.
-  std::string Start(std::vector<std::string> args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    args.insert(args.begin(), QUILLON_PRINTER_SIM);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    stdout_ = out[0];
-    if (rc != 0) {
-      pid_ = -1;
-      return {};
-    }
-    std::string line;
-    char c = 0;
-    while (line.empty() || line.back() != '\n') {
-      pollfd p{stdout_, POLLIN, 0};
-      if (poll(&p, 1, kPatienceMs) != 1 || read(stdout_, &c, 1) != 1) return {};
-      line += c;
-    }
-    line.pop_back();
-    return line;
-  }
-
-  // Sends SIGTERM and returns the exit status, or -1 if the program does not
-  // end in time.
-  int Stop() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
-    return Wait();
-  }
-
-  // The exit status once the program ended by itself; -1 if it does not.
-  int Wait() {
-    if (pid_ < 0) return -1;
-    for (int waited = 0; waited < kPatienceMs; waited += 10) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
-  ~SimProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (stdout_ >= 0) close(stdout_);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stdout_ = -1;
-};
+using quillon::testing::SimProcess;
 
 int OpenRaw(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -1,0 +1,139 @@
+// quillon-flash as a user runs it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/process.h"
+
+namespace quillon::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProcessResult;
+using testing::RunProcess;
+
+std::string LastLine(const std::string& text) {
+  std::string t = text;
+  while (!t.empty() && t.back() == '\n') t.pop_back();
+  const size_t nl = t.rfind('\n');
+  return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  fs::path dir;
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("quillon-cli-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string Image(const std::string& name, size_t size) {
+    std::vector<char> data(size);
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(dir / name, std::ios::binary).write(data.data(), static_cast<long>(size));
+    return (dir / name).string();
+  }
+  ProcessResult Flash(std::vector<std::string> args, int limitMs = 20000,
+                      const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), QUILLON_FLASH);
+    return RunProcess(args, limitMs, env);
+  }
+};
+
+TEST_F(Cli, AFontDownloadOverAPseudoTerminal) {
+  const auto flash = dir / "flash.bin";
+  testing::SimProcess sim;
+  const std::string pty = sim.Start({"--flash-out", flash.string()});
+  ASSERT_FALSE(pty.empty());
+  const std::string image = Image("fonts.bin", 70000);
+
+  const ProcessResult r = Flash({"--type", "US&EU font", "--port", pty, image}, 60000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!");
+  // Not a terminal: one line per step.
+  EXPECT_NE(r.err.find("Erasing flash sector 1 of 2...\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Download completed!\n"), std::string::npos);
+
+  ASSERT_EQ(sim.Stop(), 0);
+  std::ifstream in(flash, std::ios::binary);
+  const std::vector<char> dump{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+  ASSERT_EQ(dump.size(), 4390912u);
+  std::ifstream img(image, std::ios::binary);
+  const std::vector<char> expected{std::istreambuf_iterator<char>(img),
+                                   std::istreambuf_iterator<char>()};
+  const size_t sector18 = 0x10000 * 14;  // sectors 1-4 fill the first 64 KiB
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dump.begin() + sector18));
+  EXPECT_EQ(static_cast<uint8_t>(dump[sector18 + expected.size()]), 0xFF);
+}
+
+TEST_F(Cli, AMalformedCommandLineGivesUsageAndNoResult) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--type", "main"}, std::vector<std::string>{"--bogus", "x.mfw"},
+        std::vector<std::string>{"x.mfw"}, std::vector<std::string>{"-t", "main", "-p"},
+        std::vector<std::string>{"-t", "main", "-i", "usb", "x.mfw"}}) {
+    const ProcessResult r = Flash(args);
+    EXPECT_EQ(r.status, 2) << args.front();
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Usage: quillon-flash"), std::string::npos);
+  }
+  const ProcessResult help = Flash({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--type"), std::string::npos);
+}
+
+TEST_F(Cli, TheSettingsAreCheckedAsTheDialogChecksThem) {
+  const std::string bin = Image("firmware.bin", 100);
+  ProcessResult r = Flash({"-t", "main", "-p", "COM1", bin});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out), "result 1020: Invalid binary data file!");
+
+  r = Flash({"-t", "main", "-p", "COM21", Image("f.mfw", 10)});
+  EXPECT_EQ(LastLine(r.out), "result 1013: Illegal COM port set!");
+
+  r = Flash({"-t", "main", "-p", "COM2", "--parity", "mark", Image("g.mfw", 10)});
+  EXPECT_EQ(LastLine(r.out), "result 1014: Illegal parity set!");
+
+  r = Flash({"-t", "main", "-p", "COM2", "-b", "14400", Image("h.mfw", 10)});
+  EXPECT_EQ(LastLine(r.out), "result 1015: Illegal baud rate set!");
+
+  r = Flash({"-t", "fonts please", "-p", "COM2", Image("i.bin", 10)});
+  EXPECT_EQ(LastLine(r.out), "result 1012: Unrecognized download type set!");
+}
+
+TEST_F(Cli, ThePortIsOpenedBeforeTheImageIsChecked) {
+  ProcessResult r = Flash({"-t", "main", "-p", "/nonexistent/tty", (dir / "missing.mfw").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out), "result 1017: Unable to get serial port handle!");
+  EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+
+  r = Flash({"-t", "main", "-p", "sim", (dir / "missing.mfw").string()});
+  EXPECT_EQ(LastLine(r.out), "result 1007: Unable to open file!");
+}
+
+TEST_F(Cli, AnEmptyImageIsRefusedAndJsonSaysSo) {
+  const ProcessResult r = Flash({"--json", "-t", "main", "-p", "sim", Image("empty.mfw", 0)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out),
+            "{\"code\":1020,\"success\":false,\"message\":\"Invalid binary data file!\","
+            "\"type\":\"MAIN FIRMWARE\",\"image\":\"" +
+                (dir / "empty.mfw").string() + "\",\"port\":\"sim\"}");
+}
+
+TEST_F(Cli, APortNameMappedToTheBuiltInPrinter) {
+  const auto flash = dir / "emulated.bin";
+  const ProcessResult r =
+      Flash({"-q", "-t", "ipl", "-p", "com3", Image("boot.ipl", 32768 + 100)}, 60000,
+            {"QUILLON_COM3=sim:flash=" + flash.string() + ",restart-ms=500"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!");
+  EXPECT_EQ(r.err, "");  // quiet
+  EXPECT_EQ(fs::file_size(flash), 4390912u);
+}
+
+}  // namespace
+}  // namespace quillon::cli
