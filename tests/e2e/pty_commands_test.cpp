@@ -41,7 +41,7 @@ TEST(PtyCommands, ASectorGoesThroughTheSerialBackend) {
   ASSERT_EQ(printer.ConfigureSerial(pty, 9600, "EVEN", 8, 1), 1);
   ASSERT_EQ(printer.SetReadTimeouts(1500), 1);
   ASSERT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 1);
-  printer.WaitSeconds(0);  // at least the loader's boot time
+  printer.WaitSeconds(1);  // at least a whole second: longer than the loader's boot time
 
   // The port is closed and opened again at the loader's line settings.
   printer.ClosePort();
