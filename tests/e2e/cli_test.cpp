@@ -1,5 +1,6 @@
 // quillon-flash as a user runs it.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
@@ -38,9 +39,10 @@ class Cli : public ::testing::Test {
     return (dir / name).string();
   }
   ProcessResult Flash(std::vector<std::string> args, int limitMs = 20000,
-                      const std::vector<std::string>& env = {}) {
+                      const std::vector<std::string>& env = {},
+                      const testing::OutputWatcher& watch = nullptr) {
     args.insert(args.begin(), QUILLON_FLASH);
-    return RunProcess(args, limitMs, env);
+    return RunProcess(args, limitMs, env, watch);
   }
 };
 
@@ -133,6 +135,45 @@ TEST_F(Cli, APortNameMappedToTheBuiltInPrinter) {
   EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!");
   EXPECT_EQ(r.err, "");  // quiet
   EXPECT_EQ(fs::file_size(flash), 4390912u);
+}
+
+// Sends SIGINT once each time the standard error first shows one of `marks`,
+// in order.
+testing::OutputWatcher InterruptAt(std::vector<std::string> marks) {
+  return [marks, next = size_t{0}](const std::string& err, pid_t pid) mutable {
+    if (next < marks.size() && err.find(marks[next]) != std::string::npos) {
+      ++next;
+      kill(pid, SIGINT);
+    }
+  };
+}
+
+TEST_F(Cli, CtrlCWhileThePrinterIsSwitchedCancels) {
+  const auto log = dir / "log.txt";
+  const ProcessResult r =
+      Flash({"-t", "main", "-p", "sim:log=" + log.string(), Image("a.mfw", 70000)}, 60000, {},
+            InterruptAt({"Switching printer to download..."}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out), "result 1027: Application was terminated by Cancel button!");
+  std::ifstream in(log);
+  const std::string transcript{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+  EXPECT_EQ(transcript.find("erase"), std::string::npos) << transcript;
+}
+
+TEST_F(Cli, DuringFlashingTheFirstCtrlCOnlyWarnsAndASecondStops) {
+  const ProcessResult warned = Flash({"-t", "font", "-p", "sim", Image("a.bin", 70000)}, 60000, {},
+                                     InterruptAt({"Selecting flash sector 2 of 2..."}));
+  EXPECT_EQ(warned.status, 0) << warned.err;
+  EXPECT_EQ(LastLine(warned.out), "result 1: Download successfully completed!");
+  EXPECT_NE(warned.err.find("Press Ctrl-C again within 5 s to stop anyway"), std::string::npos);
+
+  const ProcessResult stopped =
+      Flash({"-t", "font", "-p", "sim", Image("b.bin", 70000)}, 60000, {},
+            InterruptAt({"Selecting flash sector 2 of 2...", "Press Ctrl-C again"}));
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(LastLine(stopped.out), "result 1027: Application was terminated by Cancel button!");
+  EXPECT_EQ(stopped.err.find("Download completed!"), std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,10 +95,15 @@ struct ProcessResult {
   std::string err;
 };
 
+// Called with the standard error read so far and the process id, after each
+// read: lets a test act on what the program has said (send it a signal).
+using OutputWatcher = std::function<void(const std::string& err, pid_t pid)>;
+
 // Runs a program to its end (killed after `limitMs`), with extra environment
 // entries "NAME=value".
 inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
-                                const std::vector<std::string>& env = {}) {
+                                const std::vector<std::string>& env = {},
+                                const OutputWatcher& watch = nullptr) {
   ProcessResult result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return result;
@@ -144,6 +150,7 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
       const ssize_t n = read(p[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+        if (i == 1 && watch) watch(result.err, pid);
       } else {
         (i == 0 ? outOpen : errOpen) = false;
       }
