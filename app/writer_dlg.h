@@ -1,0 +1,128 @@
+#pragma once
+// CWriterDlg: the main dialog. The user picks the interface, the download
+// type, the port and line settings and the image file, and starts the
+// download with FLASH NOW; the dialog validates the settings, launches the
+// serial worker and takes its reports (the user messages 0x500-0x518) on the
+// user-interface thread: the progress window, the result and the controls'
+// state.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/model_table.h"
+#include "app/serial_worker.h"
+#include "engine/flash_download.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+#include "progress/progress_dlg.h"
+#include "res/resource.h"
+#include "ui/dialog.h"
+
+namespace quillon::app {
+
+// The About dialog: three lines and an OK button.
+class CAboutDlg final : public ui::Dialog {
+ public:
+  CAboutDlg() : ui::Dialog(IDD_ABOUT) {}
+};
+
+// The system menu's About entry (shown when the string table has one).
+inline constexpr uint32_t kAboutCommand = 0x0010;
+
+class CWriterDlg final : public ui::Dialog, public DownloadHost {
+ public:
+  // The model table is the built-in one unless a text is given.
+  explicit CWriterDlg(std::string modelTableText = kModelTableText);
+  ~CWriterDlg() override;
+
+  // DownloadHost, from any thread. A result message box is owned by this
+  // dialog and blocks only the calling thread; codes without a message show
+  // nothing. Either way the code becomes the last result.
+  void ShowResult(int code) override;
+  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  int GetLastResult() const { return lastResult; }
+
+  // The settings controls: download type, port, baud rate, parity and stop
+  // bit lists, file box, Browse and FLASH NOW (not Exit, not the radios).
+  void EnableSettings(bool on);
+  // Before a download: busy, and every control but About disabled.
+  void DisableAll();
+  // 0 serial, 1 parallel, 2 USB, from the checked radio button (0 if none).
+  int GetInterface();
+
+  // Members. The model table's own members are reachable under their names.
+  ModelTable modelTable;
+  const uint32_t* sectorTable = nullptr;
+  platform::Event usbAnswerEvent{true};
+  platform::Event parallelAnswerEvent{true};
+  std::string modelName;
+  // The parallel and USB threads arrive with those interfaces.
+  platform::Thread* usbSendThread = nullptr;
+  platform::Thread* usbReceiveThread = nullptr;
+  platform::Thread* parallelSendThread = nullptr;
+  platform::Thread* parallelReceiveThread = nullptr;
+  int dialogIcon = IDI_MAIN;
+  int busy = 0;
+  int iplProg = 0;
+  int fontProg = 0;
+  std::atomic<int> lastResult{-1};
+  int mainProg = 0;
+  int isParallel = 0;
+  int isSerial = 0;
+  std::vector<std::string>& modelIndexList = modelTable.modelIndexList;
+  std::vector<std::string>& tokenList = modelTable.tokenList;
+  engine::CFlashDownload* pPrinter = nullptr;
+  progress::CProgressDlg* progressDlg = nullptr;
+  platform::Thread* pThread = nullptr;  // the serial worker
+  std::string fileTitle = "BINARY FILE";
+  std::string filePath;
+  std::string parityText = "NONE";
+  std::string portName = "COM1";
+  std::string (&typeRows)[150] = modelTable.typeRows;
+  std::string (&modelPairs)[100] = modelTable.modelPairs;
+  int stopBits = 1;
+  int baudRate = 38400;
+  int firstSector = 0;
+  int& rowCount = modelTable.rowCount;
+  int& modelTokenIndex = modelTable.modelTokenIndex;
+  int& modelCount = modelTable.modelCount;
+
+ protected:
+  bool OnInitDialog() override;
+  void OnCommand(int id, int code) override;
+  void OnOK() override;
+  void OnCancel() override;
+  intptr_t OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  bool OnSysCommand(uint32_t command, intptr_t lParam) override;
+  void OnDestroy() override;
+  void OnFinalDestroy() override;
+
+ private:
+  void FillDownloadTypes();
+  void OnSerialPort();
+  void OnParallelPort();
+  void OnUsbInterface();
+  void OnTypeChanged();
+  void OnBrowse();
+  void OnAbout();
+  void FlashNow();
+  void LaunchSerial();
+  // An interface this build cannot drive: says so plainly; the last result
+  // becomes 1036 (illegal communication port).
+  void ReportUnavailable(const std::string& what);
+  void EnableControls(bool on);
+  void OnDownloadDone(int code);
+  void CloseProgress();
+  // Joins and frees the worker thread and frees the download object of a
+  // launch that has ended (a failed launch leaves them behind).
+  void FreeLaunch();
+  void DeleteThread(platform::Thread*& thread);
+};
+
+// The main dialog while it exists (null otherwise).
+CWriterDlg* TheWriterDlg();
+
+}  // namespace quillon::app

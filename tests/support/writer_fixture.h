@@ -1,0 +1,178 @@
+#pragma once
+// The dialog program on the in-memory window backend and the virtual clock:
+// CWriterApp runs on a user-interface thread of its own while the test acts
+// as the user. COM1 leads to a fresh in-process printer emulator.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/writer_app.h"
+#include "app/writer_dlg.h"
+#include "engine/flash_download.h"
+#include "platform/device.h"
+#include "platform/virtual_clock.h"
+#include "ports/port_state.h"
+#include "res/resource.h"
+#include "sim/emulated_line.h"
+#include "support/ui_thread.h"
+#include "ui/memory_backend.h"
+
+namespace quillon::testing {
+
+class WriterFixture : public ::testing::Test {
+ protected:
+  platform::VirtualClock clock;
+  platform::ScopedClock clockScope{clock};
+  ui::MemoryBackend backend;
+  ui::ScopedBackend backendScope{backend};
+  std::filesystem::path dir;
+  sim::EmulatorOptions options;
+  sim::EmulatedLine emulated;
+  std::unique_ptr<app::CWriterApp> app;
+  std::unique_ptr<UiThread> ui;
+  ui::WindowHandle main = ui::kNoWindow;
+  // Every status the main window was sent, in order (guarded by the
+  // backend's lock: read through Statuses()).
+  std::vector<engine::StatusRecord> statuses_;
+
+  void SetUp() override {
+    ports::useUsb = 0;
+    ports::useParallel = 0;
+    ports::userTerminate = 0;
+    dir = std::filesystem::temp_directory_path() /
+          ("quillon-dialog-" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+    MapCom1("sim");
+    backend.SetMessageObserver([this](const ui::MessageRecord& m) {
+      if (m.message != platform::WM_PROGRESS_STATUS) return;
+      const auto record = *reinterpret_cast<const engine::StatusRecord*>(m.lParam);
+      backend.Touch([&] { statuses_.push_back(record); });
+    });
+  }
+
+  void TearDown() override {
+    // A failed test may leave windows open: close them as the user could.
+    for (const int id : {IDD_ABOUT, IDD_MAIN}) {
+      while (const ui::WindowHandle w = backend.FindDialog(id)) backend.ForceClose(w);
+    }
+    if (ui) ui->Join();
+    backend.SetMessageObserver(nullptr);
+    platform::SetSimulatorFactory(nullptr);
+    MapCom1("");
+    ports::useUsb = 0;
+    ports::useParallel = 0;
+    ports::userTerminate = 0;
+    std::filesystem::remove_all(dir);
+  }
+
+  // Starts the program; returns once its main dialog is up.
+  void Start(std::string modelTable = app::kModelTableText) {
+    app = std::make_unique<app::CWriterApp>(std::move(modelTable));
+    ui = std::make_unique<UiThread>([this] { return app->Run(); });
+    main = backend.WaitForDialog(IDD_MAIN);
+  }
+  // Waits for the program to end; its exit code.
+  int ExitCode() {
+    ui->Join();
+    return app->exitCode;
+  }
+
+  // Where COM1 leads (QUILLON_COMn); "" for the platform's own port.
+  static void MapCom1(const std::string& target) {
+#ifdef _WIN32
+    _putenv_s("QUILLON_COM1", target.c_str());  // an empty value removes it
+#else
+    if (target.empty()) {
+      unsetenv("QUILLON_COM1");
+    } else {
+      setenv("QUILLON_COM1", target.c_str(), 1);
+    }
+#endif
+  }
+
+  // A printer behind COM1 (call once the options are set).
+  void MakePrinter() {
+    emulated = sim::MakeEmulatedLine(options);
+    auto line = emulated.line;
+    platform::SetSimulatorFactory([line](const std::string&) { return line->Device(); });
+  }
+  std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
+    const auto path = dir / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+    return path.string();
+  }
+
+  // The main dialog's state.
+  ui::ControlState Control(int id, ui::WindowHandle window = ui::kNoWindow) {
+    const auto c = backend.Control(window ? window : main, id);
+    EXPECT_TRUE(c.has_value()) << id;
+    return c.value_or(ui::ControlState{});
+  }
+  bool Enabled(int id) {
+    return Control(id).enabled;
+  }
+  // Runs `f` with the main dialog object on its thread; its result.
+  template <class F>
+  auto OnDialog(F f) {
+    decltype(f(*app::TheWriterDlg())) result{};
+    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] { result = f(*app::TheWriterDlg()); }));
+    return result;
+  }
+  std::vector<std::string> BoxTexts() {
+    std::vector<std::string> texts;
+    for (const auto& b : backend.MessageBoxes()) texts.push_back(b.text);
+    return texts;
+  }
+  bool WaitForBoxes(size_t n) {
+    return backend.WaitFor([&] { return backend.MessageBoxes().size() >= n; });
+  }
+  std::vector<engine::StatusRecord> Statuses() {
+    std::vector<engine::StatusRecord> out;
+    backend.Peek([&] { out = statuses_; });
+    return out;
+  }
+  // The user messages the main dialog took, in order.
+  std::vector<ui::MessageRecord> UserMessages() {
+    std::vector<ui::MessageRecord> out;
+    for (const auto& m : backend.Messages()) {
+      if (m.window == main && m.message >= 0x500 && m.message <= 0x518) out.push_back(m);
+    }
+    return out;
+  }
+
+  // Serial Port, COM1 and a download type, then the file through Browse.
+  void ChooseSerial(const std::string& type, const std::string& path) {
+    ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
+    ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, std::string("COM1")));
+    ChooseFile(type, path);
+  }
+  void ChooseFile(const std::string& type, const std::string& path) {
+    ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, type));
+    backend.ScriptFileOpen(path);
+    ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
+  }
+};
+
+// An image of `size` bytes with a recognisable pattern.
+inline std::vector<uint8_t> ImagePattern(size_t size, uint32_t seed = 7) {
+  std::vector<uint8_t> data(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : data) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return data;
+}
+
+}  // namespace quillon::testing
