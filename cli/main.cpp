@@ -2,25 +2,20 @@
 // printer's flash from the command line, with the same checks, procedure and
 // result codes as the dialog.
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/model_table.h"
 #include "app/result_table.h"
 #include "app/serial_worker.h"
 #include "app/validate_settings.h"
+#include "cli/interrupts.h"
 #include "cli/progress_view.h"
 #include "engine/flash_download.h"
 #include "engine/result_codes.h"
@@ -52,9 +47,9 @@ constexpr const char* kUsage =
     "  -h, --help             this text\n"
     "      --version          the program's version\n"
     "\n"
-    "On Linux COMn is /dev/ttyS<n-1>, or the device named by the environment\n"
-    "variable QUILLON_COMn. The exit status is 0 when the download succeeded,\n"
-    "1 when it did not, 2 for a malformed command line.\n";
+    "COMn is the serial port n (on Linux /dev/ttyS<n-1>), or the device named\n"
+    "by the environment variable QUILLON_COMn. The exit status is 0 when the\n"
+    "download succeeded, 1 when it did not, 2 for a malformed command line.\n";
 
 struct Options {
   std::string type;
@@ -154,7 +149,8 @@ std::string TypeText(const std::string& type) {
 
 // A port given as a device path or as the emulator rather than a port name.
 bool IsDevice(const std::string& port) {
-  return port == "sim" || port.starts_with("sim:") || port.find('/') != std::string::npos;
+  return port == "sim" || port.starts_with("sim:") || port.find('/') != std::string::npos ||
+         port.starts_with("\\\\.\\");
 }
 
 std::string JsonString(const std::string& s) {
@@ -182,9 +178,6 @@ std::string JsonString(const std::string& s) {
   }
   return out + "\"";
 }
-
-// The download's phases as Ctrl-C sees them.
-enum Phase { kStarting, kFlashing, kEnded };
 
 // The main window of a command-line download.
 class Host final : public app::DownloadHost {
@@ -272,66 +265,6 @@ class Host final : public app::DownloadHost {
   std::optional<int> result_;
 };
 
-// Ctrl-C: during the switch and the line check it cancels as the progress
-// window's Cancel does; once flashing has begun it only warns, and a second
-// one within 5 s stops the download.
-class Interrupts {
- public:
-  Interrupts(Host& host, ProgressView& view) : host_(host), view_(view) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~Interrupts() {
-    stopping_ = true;
-    pthread_kill(thread_.native_handle(), SIGUSR1);
-    thread_.join();
-  }
-  bool Forced() const { return forced_; }
-
- private:
-  void Run() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1);
-    using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> warned;
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&set, &signal) != 0) continue;
-      if (stopping_) return;
-      const int phase = host_.phase;
-      if (signal == SIGTERM) {
-        Stop("terminated: stopping the download");
-      } else if (phase == kStarting) {
-        ports::userTerminate = 1;
-        view_.Note("quillon-flash: cancelling...");
-      } else if (phase == kFlashing) {
-        const auto now = Clock::now();
-        if (warned && now - *warned <= std::chrono::seconds(5)) {
-          Stop("stopping the download: the printer's flash is now incomplete");
-        } else {
-          warned = now;
-          view_.Note(
-              "quillon-flash: the printer is being flashed; stopping now may leave it unable to "
-              "start. Press Ctrl-C again within 5 s to stop anyway.");
-        }
-      }
-    }
-  }
-  void Stop(const std::string& why) {
-    forced_ = true;
-    ports::userTerminate = 1;
-    view_.Note("quillon-flash: " + why);
-  }
-
-  Host& host_;
-  ProgressView& view_;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> forced_{false};
-  std::thread thread_;
-};
-
 int Report(const Options& o, int code, const std::string& portName) {
   std::string message;
   if (auto row = app::LookupResult(code)) message = row->text;
@@ -368,13 +301,7 @@ int Run(int argc, char** argv) {
       break;
   }
 
-  // Signals are taken by one thread of their own; block them everywhere else.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  PrepareInterrupts();
 
   sim::InstallBuiltInPrinter();
 
@@ -397,9 +324,9 @@ int Run(int argc, char** argv) {
     return Report(o, code, o.port);
   }
 
-  const ProgressView::Mode mode = o.quiet                 ? ProgressView::Mode::kQuiet
-                                  : isatty(STDERR_FILENO) ? ProgressView::Mode::kBar
-                                                          : ProgressView::Mode::kLines;
+  const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
+                                  : StderrIsTerminal() ? ProgressView::Mode::kBar
+                                                       : ProgressView::Mode::kLines;
   ProgressView view(stderr, mode, o.verbose);
   const platform::DeviceTarget target = platform::ResolveDevice(v.portName);
   Host host(view, target.kind == platform::DeviceTarget::Kind::kSimulator ? "the built-in printer"
@@ -426,7 +353,7 @@ int Run(int argc, char** argv) {
   int result = engine::kSuccess;
   bool forced = false;
   {
-    Interrupts interrupts(host, view);
+    Interrupts interrupts(host.phase, view);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(500)) view.Tick();
     });

@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/thread_priority.h"
 
 namespace quillon::platform {
 
@@ -25,7 +26,10 @@ Thread::Thread(std::function<void()> body, ThreadPriority priority, bool suspend
   clock.ThreadStarting();
   thread_ = std::thread([state = state_, &clock] {
     state->go.Wait();
-    if (!state->abandoned.load()) state->body();
+    if (!state->abandoned.load()) {
+      if (state->priority != ThreadPriority::kNormal) ApplyThreadPriority(state->priority);
+      state->body();
+    }
     clock.Update([&] { state->finished = true; });
     clock.ThreadEnded();
   });

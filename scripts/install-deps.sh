@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: scripts/install-deps.sh [--windows]
+# Usage: scripts/install-deps.sh [--windows] [--wine]
+#   --windows  the mingw-w64 cross compiler (the Windows build)
+#   --wine     Wine, to run the Windows programs and tests
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest)
-if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64)
-fi
+for option in "$@"; do
+  case "$option" in
+    --windows) packages+=(g++-mingw-w64-x86-64) ;;
+    --wine) packages+=(wine64) ;;
+    *)
+      echo "install-deps.sh: unknown option $option" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,3 +1,6 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 #include "platform/device.h"
@@ -5,6 +8,7 @@
 namespace quillon::platform {
 
 std::string LastErrorText() {
+  if (LastError() == kErrorSuccess) return "";  // the system's text would say "success"
   char* buffer = nullptr;
   const DWORD n = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -12,6 +16,10 @@ std::string LastErrorText() {
       nullptr);
   std::string text = n && buffer ? std::string(buffer, n) : std::string();
   if (buffer) LocalFree(buffer);
+  // System messages end with a line break; the text is used as one line.
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
   return text;
 }
 

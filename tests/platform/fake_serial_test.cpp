@@ -6,6 +6,7 @@
 
 #include "platform/device.h"
 #include "platform/virtual_clock.h"
+#include "support/environment.h"
 
 namespace quillon::platform {
 namespace {
@@ -132,10 +133,15 @@ TEST(Handles, NoHandleAndInvalidHandleAreDistinctAndClosedHandlesFail) {
 }
 
 TEST(PortNames, ComNamesDevicePathsAndTheEmulator) {
-  unsetenv("QUILLON_COM3");
+  using testing::SetEnvironment;
+  using testing::UnsetEnvironment;
+  UnsetEnvironment("QUILLON_COM3");
   DeviceTarget t = ResolveDevice("COM1");
   EXPECT_EQ(t.kind, DeviceTarget::Kind::kPath);
-#ifndef _WIN32
+#ifdef _WIN32
+  EXPECT_EQ(t.path, "\\\\.\\COM1");
+  EXPECT_EQ(ResolveDevice("\\\\.\\com20").path, "\\\\.\\COM20");
+#else
   EXPECT_EQ(t.path, "/dev/ttyS0");
   EXPECT_EQ(ResolveDevice("\\\\.\\com20").path, "/dev/ttyS19");
 #endif
@@ -144,13 +150,13 @@ TEST(PortNames, ComNamesDevicePathsAndTheEmulator) {
   EXPECT_EQ(ResolveDevice("/dev/ttyUSB0").path, "/dev/ttyUSB0");
   EXPECT_EQ(ResolveDevice("").kind, DeviceTarget::Kind::kNone);
 
-  setenv("QUILLON_COM3", "/dev/pts/7", 1);
+  ASSERT_TRUE(SetEnvironment("QUILLON_COM3", "/dev/pts/7"));
   EXPECT_EQ(ResolveDevice("\\\\.\\COM3").path, "/dev/pts/7");
-  setenv("QUILLON_COM3", "sim:flash=/tmp/f.bin", 1);
+  ASSERT_TRUE(SetEnvironment("QUILLON_COM3", "sim:flash=/tmp/f.bin"));
   t = ResolveDevice("COM3");
   EXPECT_EQ(t.kind, DeviceTarget::Kind::kSimulator);
   EXPECT_EQ(t.options, "flash=/tmp/f.bin");
-  unsetenv("QUILLON_COM3");
+  UnsetEnvironment("QUILLON_COM3");
   EXPECT_EQ(ResolveDevice("sim").kind, DeviceTarget::Kind::kSimulator);
 }
 

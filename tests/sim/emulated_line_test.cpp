@@ -15,6 +15,7 @@
 #include "platform/virtual_clock.h"
 #include "sim/frames.h"
 #include "sim/temp_dir.h"
+#include "support/environment.h"
 
 namespace quillon::sim {
 namespace {
@@ -245,9 +246,9 @@ TEST_F(BuiltInPrinterTest, OptionsReachTheEmulator) {
 }
 
 TEST_F(BuiltInPrinterTest, PortNameMappedToTheEmulator) {
-  ASSERT_EQ(setenv("QUILLON_COM7", "sim:boot-ms=0", 1), 0);
+  ASSERT_TRUE(quillon::testing::SetEnvironment("QUILLON_COM7", "sim:boot-ms=0"));
   const platform::Handle h = platform::OpenDevice("COM7");
-  unsetenv("QUILLON_COM7");
+  quillon::testing::UnsetEnvironment("QUILLON_COM7");
   ASSERT_NE(h, platform::kInvalidHandle);
   Host host(h);
   host.Write(Join({kSwitchFrame, kStatusFrame}));

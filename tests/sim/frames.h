@@ -2,6 +2,7 @@
 // Host frames, written out byte by byte for the emulator's tests (the tests
 // must not borrow the host's own frame code).
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -26,13 +27,12 @@ inline Bytes EraseFrame(int sector) {
 }
 // A data block; 65536 bytes go out with the length field 00 00.
 inline Bytes DataFrame(const Bytes& data) {
-  Bytes frame = {0x1D,
-                 0x11,
-                 0x00,
-                 0x00,
-                 static_cast<uint8_t>(data.size() & 0xFF),
-                 static_cast<uint8_t>((data.size() >> 8) & 0xFF)};
-  frame.insert(frame.end(), data.begin(), data.end());
+  Bytes frame(6 + data.size());
+  frame[0] = 0x1D;
+  frame[1] = 0x11;
+  frame[4] = static_cast<uint8_t>(data.size() & 0xFF);
+  frame[5] = static_cast<uint8_t>((data.size() >> 8) & 0xFF);
+  std::copy(data.begin(), data.end(), frame.begin() + 6);
   return frame;
 }
 

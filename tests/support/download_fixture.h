@@ -142,7 +142,10 @@ class SerialDownload : public ::testing::Test {
     for (const auto& e : emulated.printer->Transcript()) {
       if (e.number == 0) continue;
       std::string c(sim::CommandName(e.kind));
-      if (e.sector >= 0) c += " " + std::to_string(e.sector);
+      if (e.sector >= 0) {
+        c += ' ';
+        c += std::to_string(e.sector);
+      }
       out.push_back(c);
     }
     return out;

@@ -1,0 +1,61 @@
+#pragma once
+// Ctrl-C during a command-line download. While the printer is being switched
+// and its line checked, Ctrl-C cancels as the progress window's Cancel does.
+// Once flashing has begun the first Ctrl-C only warns; a second one within
+// 5 s stops the download. A request to terminate the program (SIGTERM, or
+// Ctrl-Break and closing the console on Windows) stops it at once.
+//
+// The rules are portable (interrupts.cpp); how the requests arrive is not:
+// interrupts_posix.cpp takes the signals on a thread of their own,
+// interrupts_win32.cpp takes the console's control events.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "cli/progress_view.h"
+
+namespace quillon::cli {
+
+// The download's phases as Ctrl-C sees them.
+enum Phase { kStarting, kFlashing, kEnded };
+
+// Routes interrupts to the program rather than letting them end it. Call once
+// at the start, before any other thread is made; interrupts that come before
+// an Interrupts object exists are handled by the first one made.
+void PrepareInterrupts();
+
+// Whether the standard error stream is a terminal (for the progress bar).
+bool StderrIsTerminal();
+
+class Interrupts {
+ public:
+  // Handles interrupts from now until destruction, following `phase`.
+  Interrupts(const std::atomic<int>& phase, ProgressView& view);
+  ~Interrupts();
+  Interrupts(const Interrupts&) = delete;
+  Interrupts& operator=(const Interrupts&) = delete;
+
+  // Whether the user stopped the download while it was flashing, or the
+  // program was asked to terminate.
+  bool Forced() const { return forced_; }
+
+  // One Ctrl-C, and one request to terminate. The platform part calls these
+  // (from one thread at a time); they are public for tests.
+  void OnInterrupt();
+  void OnTerminate();
+
+ private:
+  void Stop(const char* why);
+
+  const std::atomic<int>& phase_;
+  ProgressView& view_;
+  std::atomic<bool> forced_{false};
+  std::optional<int64_t> warnedAtMs_;
+
+  struct Source;  // the platform part
+  std::unique_ptr<Source> source_;
+};
+
+}  // namespace quillon::cli
