@@ -1,0 +1,23 @@
+// Quillon.exe: the dialog program on the Win32 window backend. The command
+// line is ignored; the process ends with the program's exit code, the last
+// result shown (-1, that is 0xFFFFFFFF, when none was).
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "app/writer_app.h"
+#include "ui/backend.h"
+#include "ui/win32/win32_backend.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  quillon::ui::Win32Backend backend(instance);
+  quillon::ui::ScopedBackend installed(backend);
+  quillon::app::CWriterApp app;
+  app.Run();
+  return static_cast<int>(app.ProcessExitCode());
+}

@@ -1,0 +1,77 @@
+// Quillon.exe as a program: started as its own process, driven from this
+// one through the window system, and judged by its full 32-bit exit code.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "win32dlg/win32_fixture.h"
+
+namespace quillon::app {
+namespace {
+
+namespace probe = ui::probe;
+using ui::kNoWindow;
+
+constexpr const char* kMainCaption = "Standard Model Quillon  Ver 2.02";
+
+class Win32QuillonExe : public ::testing::Test {
+ protected:
+  std::unique_ptr<probe::Process> process;
+  ui::WindowHandle main = kNoWindow;
+
+  void TearDown() override {
+    if (process && !process->Wait(0)) process->Kill();
+  }
+
+  // Starts Quillon.exe (with command-line text, which it ignores) and waits
+  // for its main dialog.
+  void Start(const std::string& arguments = {}) {
+    std::string line = testing::QuotedProgram(QUILLON_EXE);
+    if (!arguments.empty()) line += " " + arguments;
+    process = probe::Process::Start(line);
+    ASSERT_NE(process, nullptr) << line;
+    main = probe::WaitForTopLevel(kMainCaption, 20000, process->Id());
+    ASSERT_NE(main, kNoWindow);
+  }
+};
+
+TEST_F(Win32QuillonExe, ExitEndsTheProcessWithMinusOneAsItsFullExitCode) {
+  Start("--port COM7 whatever.bin");
+  EXPECT_EQ(probe::WindowProcess(main), process->Id());
+  EXPECT_TRUE(probe::IsBackendDialog(main));
+  EXPECT_EQ(probe::ButtonCheck(main, IDC_SERIAL), 0);  // the command line changed nothing
+  EXPECT_EQ(probe::ListEntries(main, IDC_PORT_LIST).size(), 0u);
+  ASSERT_TRUE(probe::PostClick(main, IDC_EXIT));
+  const std::optional<uint32_t> code = process->Wait(20000);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 0xFFFFFFFFu);
+}
+
+TEST_F(Win32QuillonExe, TheLastResultShownIsTheExitCode) {
+  Start();
+  probe::CommonDialogWatcher watcher(process->Id());
+  probe::Click(main, IDC_SERIAL);
+  const std::vector<std::string> ports = probe::ListEntries(main, IDC_PORT_LIST);
+  ASSERT_EQ(ports.size(), 20u);
+  EXPECT_EQ(ports.front(), "COM1");
+  EXPECT_EQ(ports.back(), "COM20");
+  ASSERT_TRUE(probe::PostClick(main, IDC_FLASH_NOW));
+  ASSERT_TRUE(watcher.WaitForMessageBoxes(1, 20000));
+  EXPECT_EQ(watcher.MessageBoxes()[0].text, "Illegal COM port set!");
+  EXPECT_EQ(watcher.MessageBoxes()[0].caption, "Quillon");
+  EXPECT_EQ(watcher.MessageBoxes()[0].owner, main);
+
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::ControlEnabled(main, IDC_EXIT); }, 10000));
+  ASSERT_TRUE(probe::PostClick(main, IDC_EXIT));
+  const std::optional<uint32_t> code = process->Wait(20000);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 1013u);
+}
+
+}  // namespace
+}  // namespace quillon::app
