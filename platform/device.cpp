@@ -72,6 +72,22 @@ void SetSimulatorFactory(SimulatorFactory factory) {
   r.simulator = std::move(factory);
 }
 
+namespace {
+
+// n for "<prefix>n" with 1 <= n <= max (upper-case name), else 0.
+int PortNumber(const std::string& upper, std::string_view prefix, int max) {
+  if (!upper.starts_with(prefix) || upper.size() <= prefix.size() ||
+      upper.size() > prefix.size() + 2)
+    return 0;
+  const std::string digits = upper.substr(prefix.size());
+  bool numeric = digits[0] != '0';
+  for (char c : digits) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
+  const int n = numeric ? std::atoi(digits.c_str()) : 0;
+  return n >= 1 && n <= max ? n : 0;
+}
+
+}  // namespace
+
 DeviceTarget ResolveDevice(std::string_view name) {
   DeviceTarget target;
   if (name.starts_with("\\\\.\\")) name.remove_prefix(4);
@@ -83,31 +99,30 @@ DeviceTarget ResolveDevice(std::string_view name) {
   }
   std::string upper;
   for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (upper.size() >= 4 && upper.size() <= 5 && upper.starts_with("COM")) {
-    const std::string digits = upper.substr(3);
-    bool numeric = !digits.empty() && digits[0] != '0';
-    for (char c : digits) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));
-    const int n = numeric ? std::atoi(digits.c_str()) : 0;
-    if (n >= 1 && n <= 20) {
-      const std::string var = "QUILLON_COM" + digits;
-      if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) {
-        return ResolveDevice(mapped);
-      }
-      target.kind = DeviceTarget::Kind::kPath;
-#ifdef _WIN32
-      target.path = "\\\\.\\" + upper;
-#else
-      target.path = "/dev/ttyS" + std::to_string(n - 1);
-#endif
-      return target;
+  const int com = PortNumber(upper, "COM", 20);
+  const int lpt = com ? 0 : PortNumber(upper, "LPT", 10);
+  if (com || lpt) {
+    const std::string var = "QUILLON_" + upper;
+    if (const char* mapped = std::getenv(var.c_str()); mapped && *mapped) {
+      return ResolveDevice(mapped);
     }
+    target.kind = DeviceTarget::Kind::kPath;
+#ifdef _WIN32
+    target.path = "\\\\.\\" + upper;
+#else
+    target.path =
+        com ? "/dev/ttyS" + std::to_string(com - 1) : "/dev/parport" + std::to_string(lpt - 1);
+#endif
+    return target;
   }
   target.kind = DeviceTarget::Kind::kPath;
   target.path = std::string(name);
   return target;
 }
 
-Handle OpenDevice(const std::string& path) {
+namespace {
+
+Handle OpenAs(const std::string& path, DeviceClass cls) {
   ++CallCounts().open;
   const DeviceTarget target = ResolveDevice(path);
   std::shared_ptr<SerialDevice> device;
@@ -126,15 +141,110 @@ Handle OpenDevice(const std::string& path) {
         SetLastError(kErrorFileNotFound);
         return kInvalidHandle;
       }
-      device = factory(target.options);
+      device = factory(target.options, cls);
       break;
     }
     case DeviceTarget::Kind::kPath:
-      device = OpenOsSerial(target.path);
+      switch (cls) {
+        case DeviceClass::kSerial:
+          device = OpenOsSerial(target.path);
+          break;
+        case DeviceClass::kParallel:
+          device = OpenOsParallel(target.path);
+          break;
+        case DeviceClass::kUsbPrinter:
+          device = OpenOsUsb(target.path);
+          break;
+      }
       break;
   }
   if (!device) return kInvalidHandle;  // the backend set the error
   return RegisterDevice(std::move(device));
+}
+
+}  // namespace
+
+Handle OpenDevice(const std::string& path) {
+  return OpenAs(path, DeviceClass::kSerial);
+}
+
+Handle OpenParallelDevice(const std::string& name) {
+  return OpenAs(name, DeviceClass::kParallel);
+}
+
+Handle OpenUsbDevice(const std::string& path) {
+  // A USB device path is never a port name: "\\?\usb#..." and the like
+  // go to the backend as they are.
+  if (path.empty()) {
+    ++CallCounts().open;
+    SetLastError(kErrorFileNotFound);
+    return kInvalidHandle;
+  }
+  return OpenAs(path, DeviceClass::kUsbPrinter);
+}
+
+bool FindUsbPrinterPath(std::string& path, std::string& key) {
+  if (const char* named = std::getenv("QUILLON_USB"); named && *named) {
+    path = named;
+    key = "QUILLON_USB";
+    return true;
+  }
+  return FindOsUsbPrinter(path, key);
+}
+
+bool SerialDevice::Negotiate(const NegotiationMask&, NegotiationMask&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+
+bool SerialDevice::QueryDeviceId(uint8_t*, uint32_t, uint32_t& got) {
+  got = 0;
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+
+bool SerialDevice::QueryStatus(uint8_t&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+
+bool SerialDevice::ReadWait(uint8_t*, uint32_t, uint32_t& got, uint32_t) {
+  got = 0;
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+
+bool NegotiateDevice(Handle h, const NegotiationMask& ask, NegotiationMask& granted) {
+  ++CallCounts().negotiate;
+  auto d = Lookup(h);
+  return d && d->Negotiate(ask, granted);
+}
+
+bool QueryDeviceId(Handle h, uint8_t* data, uint32_t size, uint32_t* got) {
+  ++CallCounts().deviceId;
+  uint32_t count = 0;
+  auto d = Lookup(h);
+  const bool ok = d && d->QueryDeviceId(data, size, count);
+  if (got) *got = count;
+  return ok;
+}
+
+bool QueryDeviceStatus(Handle h, uint8_t* status) {
+  ++CallCounts().status;
+  uint8_t value = 0;
+  auto d = Lookup(h);
+  const bool ok = d && d->QueryStatus(value);
+  if (status) *status = value;
+  return ok;
+}
+
+bool ReadDeviceWait(Handle h, void* data, uint32_t n, uint32_t* got, uint32_t waitMs) {
+  ++CallCounts().read;
+  uint32_t count = 0;
+  auto d = Lookup(h);
+  const bool ok = d && d->ReadWait(static_cast<uint8_t*>(data), n, count, waitMs);
+  if (got) *got = count;
+  return ok;
 }
 
 bool CloseDevice(Handle h) {

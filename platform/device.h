@@ -23,6 +23,7 @@ inline constexpr Handle kInvalidHandle = -1;
 // Error codes kept per thread after a failed call (Win32 numbering, so the
 // messages of both platforms agree on what went wrong).
 inline constexpr int kErrorSuccess = 0;
+inline constexpr int kErrorInvalidFunction = 1;
 inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorInvalidHandle = 6;
@@ -30,6 +31,8 @@ inline constexpr int kErrorNotSupported = 50;
 inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorSharingViolation = 32;
 inline constexpr int kErrorGenFailure = 31;
+inline constexpr int kErrorNoMoreItems = 259;
+inline constexpr int kErrorIoPending = 997;
 
 int LastError();
 void SetLastError(int code);
@@ -43,8 +46,26 @@ std::string LastErrorText();
 void SetLastErrorFromErrno(int err);
 #endif
 
-// A serial line as the port layer uses it. Every call returns false on
-// failure and sets the thread's last error.
+// IEEE 1284 transfer modes of the parallel port class driver, as masks.
+inline constexpr uint16_t kModeNone = 0x0000;
+inline constexpr uint16_t kModeCompatibility = 0x0002;  // IEEE_COMPATIBILITY
+inline constexpr uint16_t kModeNibble = 0x0004;         // NIBBLE
+inline constexpr uint16_t kModeEcpHwNoIrq = 0x0100;     // ECP_HW_NOIRQ
+
+// The negotiation record (PARCLASS_NEGOTIATION_MASK): the modes asked for,
+// or granted, for the reverse (read) and forward (write) direction.
+struct NegotiationMask {
+  uint16_t usReadMask = kModeNone;
+  uint16_t usWriteMask = kModeNone;
+};
+
+// What kind of device a name is opened as.
+enum class DeviceClass { kSerial, kParallel, kUsbPrinter };
+
+// A device as the port layer uses it: a serial line, a parallel port or a
+// USB printer. Every call returns false on failure and sets the thread's last
+// error. The line calls belong to serial lines; the printer-port calls fail
+// with kErrorInvalidFunction on a device that has no such request.
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
@@ -61,6 +82,18 @@ class SerialDevice {
   virtual bool Purge(uint32_t flags) = 0;
   // Releases the OS resource; called once, when the handle is closed.
   virtual void Close() = 0;
+
+  // Parallel port: the IEEE 1284 negotiation; `granted` gets the modes the
+  // driver reports (on success only).
+  virtual bool Negotiate(const NegotiationMask& ask, NegotiationMask& granted);
+  // USB printer: the IEEE 1284 device identifier (up to `size` bytes) and
+  // the port status byte.
+  virtual bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got);
+  virtual bool QueryStatus(uint8_t& status);
+  // USB printer: reads up to n bytes, waiting at most waitMs for the first
+  // one; got 0 means nothing came in time. No read outlives the call: one
+  // still pending at the end is cancelled before it returns.
+  virtual bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs);
 };
 
 // Opens a device by its path ("\\.\COM3", a POSIX path, "sim..."), for
@@ -75,6 +108,34 @@ bool ReadDevice(Handle h, void* data, uint32_t n, uint32_t* got);
 bool WriteDevice(Handle h, const void* data, uint32_t n, uint32_t* written);
 bool PurgeDevice(Handle h, uint32_t flags);
 
+// Opens a parallel port by its name ("\\.\LPT1", "LPT1", a device path,
+// "sim[:options]"): LPTn (n = 1..10) is mapped through QUILLON_LPTn if set,
+// else to the platform's own port. Returns kInvalidHandle on failure.
+Handle OpenParallelDevice(const std::string& name);
+// Opens a USB printer by the device path that FindUsbPrinterPath gave (or
+// "sim[:options]") for overlapped/non-blocking use and shared access.
+Handle OpenUsbDevice(const std::string& path);
+bool NegotiateDevice(Handle h, const NegotiationMask& ask, NegotiationMask& granted);
+bool QueryDeviceId(Handle h, uint8_t* data, uint32_t size, uint32_t* got);
+bool QueryDeviceStatus(Handle h, uint8_t* status);
+bool ReadDeviceWait(Handle h, void* data, uint32_t n, uint32_t* got, uint32_t waitMs);
+
+// The USB vendor and product ids of the printer, in the order they are
+// looked for.
+struct UsbId {
+  uint16_t vendor;
+  uint16_t product;
+};
+inline constexpr UsbId kPrinterUsbIds[3] = {{0x0f1d, 0xa02b}, {0x0e4b, 0x2207}, {0x2a9c, 0x2207}};
+
+// Finds the printer's USB device: the first device, by kPrinterUsbIds order,
+// that can be opened. Gives its device path and the name it was found under
+// (Windows: the registry sub-key; Linux: the usbmisc node). The environment
+// variable QUILLON_USB, if set, names the device (a path or "sim[:options]")
+// and no search is made. False, with the outputs unchanged, when none is
+// found.
+bool FindUsbPrinterPath(std::string& path, std::string& key);
+
 // Registers a device object and gives it a handle (backends and tests).
 Handle RegisterDevice(std::shared_ptr<SerialDevice> device);
 // The device behind a handle, or null.
@@ -83,7 +144,7 @@ std::shared_ptr<SerialDevice> DeviceOf(Handle h);
 // Counts of the seam's calls, for tests that must show a call was not made.
 struct DeviceCallCounts {
   std::atomic<int> open{0}, close{0}, getState{0}, setState{0}, getTimeouts{0}, setTimeouts{0},
-      read{0}, write{0}, purge{0};
+      read{0}, write{0}, purge{0}, negotiate{0}, deviceId{0}, status{0};
 };
 DeviceCallCounts& CallCounts();
 
@@ -94,16 +155,23 @@ struct DeviceTarget {
   std::string options;  // kSimulator: the text after "sim:"
 };
 // "COMn" (n = 1..20) is mapped through the environment variable QUILLON_COMn
-// if set, else to the platform's own serial device; "sim[:options]" is the
-// built-in printer emulator; anything else is taken as a device path. A
-// leading "\\.\" is ignored.
+// if set, else to the platform's own serial device; "LPTn" (n = 1..10) the
+// same way through QUILLON_LPTn to the platform's parallel port;
+// "sim[:options]" is the built-in printer emulator; anything else is taken as
+// a device path. A leading "\\.\" is ignored.
 DeviceTarget ResolveDevice(std::string_view nameOrPath);
 
-// The built-in printer emulator, provided by the program that links it.
-using SimulatorFactory = std::function<std::shared_ptr<SerialDevice>(const std::string& options)>;
+// The built-in printer emulator, provided by the program that links it, as a
+// device of the class asked for.
+using SimulatorFactory =
+    std::function<std::shared_ptr<SerialDevice>(const std::string& options, DeviceClass cls)>;
 void SetSimulatorFactory(SimulatorFactory factory);
 
-// Opens an OS device path (the platform backend).
+// Opens an OS device path (the platform backends).
 std::shared_ptr<SerialDevice> OpenOsSerial(const std::string& path);
+std::shared_ptr<SerialDevice> OpenOsParallel(const std::string& path);
+std::shared_ptr<SerialDevice> OpenOsUsb(const std::string& path);
+// The platform's search for the printer's USB device (see FindUsbPrinterPath).
+bool FindOsUsbPrinter(std::string& path, std::string& key);
 
 }  // namespace quillon::platform

@@ -16,7 +16,7 @@ inline std::atomic<int> useParallel{0};
 // Set when the user presses Cancel in the progress window.
 inline std::atomic<int> userTerminate{0};
 // The opened USB printer device.
-inline std::atomic<platform::Handle> usbHandle{platform::kInvalidHandle};
+inline std::atomic<platform::Handle> usbHandle{platform::kNoHandle};
 // Copy of the parallel port's handle for the parallel receive thread.
 inline std::atomic<platform::Handle> parallelHandle{platform::kInvalidHandle};
 // Held around every port write call and every parallel reverse-channel read.

@@ -102,26 +102,32 @@ void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)>
     std::map<std::string, EmulatedLine> byOptions;
   };
   auto printers = std::make_shared<Printers>();
-  platform::SetSimulatorFactory([printers, created = std::move(created)](const std::string& options)
-                                    -> std::shared_ptr<platform::SerialDevice> {
-    std::lock_guard lock(printers->mutex);
-    if (auto it = printers->byOptions.find(options); it != printers->byOptions.end()) {
-      if (!it->second.line->Closed()) {
-        platform::SetLastError(platform::kErrorSharingViolation);
-        return nullptr;
-      }
-      return it->second.line->Device();
-    }
-    int code = 0;
-    EmulatedLine made = MakeBuiltInPrinter(options, nullptr, &code);
-    if (!made.line) {
-      platform::SetLastError(code);
-      return nullptr;
-    }
-    printers->byOptions[options] = made;
-    if (created) created(made.printer);
-    return made.line->Device();
-  });
+  platform::SetSimulatorFactory(
+      [printers, created = std::move(created)](
+          const std::string& options,
+          platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
+        if (cls != platform::DeviceClass::kSerial) {
+          platform::SetLastError(platform::kErrorNotSupported);
+          return nullptr;
+        }
+        std::lock_guard lock(printers->mutex);
+        if (auto it = printers->byOptions.find(options); it != printers->byOptions.end()) {
+          if (!it->second.line->Closed()) {
+            platform::SetLastError(platform::kErrorSharingViolation);
+            return nullptr;
+          }
+          return it->second.line->Device();
+        }
+        int code = 0;
+        EmulatedLine made = MakeBuiltInPrinter(options, nullptr, &code);
+        if (!made.line) {
+          platform::SetLastError(code);
+          return nullptr;
+        }
+        printers->byOptions[options] = made;
+        if (created) created(made.printer);
+        return made.line->Device();
+      });
 }
 
 }  // namespace quillon::sim

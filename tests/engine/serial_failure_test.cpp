@@ -35,11 +35,11 @@ TEST_F(SerialFailure, EachRefusedCommandHasItsCode) {
     int code;
     size_t commands;  // taken in before the download stopped
   };
-  for (const Case c : {Case{CommandKind::kErase, kCannotErase, 3},
-                       Case{CommandKind::kSelect, kCannotSelect, 5},
-                       Case{CommandKind::kData, kDataBlockTimeout, 6},
-                       Case{CommandKind::kChecksum, kCannotAcknowledge, 7},
-                       Case{CommandKind::kRecalc, kCannotRecalculateCrc, 11}}) {
+  for (const Case c :
+       {Case{CommandKind::kErase, kCannotErase, 3}, Case{CommandKind::kSelect, kCannotSelect, 5},
+        Case{CommandKind::kData, kDataBlockTimeout, 6},
+        Case{CommandKind::kChecksum, kCannotAcknowledge, 7},
+        Case{CommandKind::kRecalc, kCannotRecalculateCrc, 11}}) {
     options = {};
     Fault(c.kind, 1);
     emulated = {};
@@ -105,8 +105,7 @@ TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
   auto line = emulated.line;
   OnStatus("Reseting printer...", [line] { line->SetWriteFails(true); });
   ASSERT_EQ(second.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
-            kCannotReset);
+  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}), kCannotReset);
   second.EndDownload();
 }
 
@@ -137,8 +136,10 @@ TEST_F(SerialFailure, PortsThatCannotBeOpenedOrConfigured) {
 TEST_F(SerialFailure, APortThatDoesNotComeBackAfterTheSwitch) {
   MakePrinter();
   ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  OnStatus("Switching printer to download...",
-           [] { platform::SetSimulatorFactory([](const std::string&) { return nullptr; }); });
+  OnStatus("Switching printer to download...", [] {
+    platform::SetSimulatorFactory(
+        [](const std::string&, platform::DeviceClass) { return nullptr; });
+  });
   EXPECT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
             kSerialHandle);
   // 40 attempts: open, 50 ms, and 1000 ms before the next.

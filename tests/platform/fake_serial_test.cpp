@@ -165,7 +165,7 @@ TEST(PortNames, TheEmulatorOpensOnlyWhereAFactoryIsInstalled) {
   EXPECT_EQ(OpenDevice("\\\\.\\sim"), kInvalidHandle);
   auto line = std::make_shared<FakeSerialLine>();
   std::string seen;
-  SetSimulatorFactory([&](const std::string& options) {
+  SetSimulatorFactory([&](const std::string& options, DeviceClass) {
     seen = options;
     return line->Device();
   });

@@ -162,8 +162,7 @@ TEST_F(CommPort, WriteDataPacesEveryCallAndGivesUpOnTheThird) {
   EXPECT_EQ(Pauses(), (std::vector<int64_t>{100, 100, 100, 100, 100}));
 
   const auto w = line->Written();
-  EXPECT_EQ(std::vector<uint8_t>(w.end() - 6, w.end()),
-            std::vector<uint8_t>(frame, frame + 6));
+  EXPECT_EQ(std::vector<uint8_t>(w.end() - 6, w.end()), std::vector<uint8_t>(frame, frame + 6));
 }
 
 TEST_F(CommPort, WriteDataStopsAfterItsFirstCallWhenCancelled) {
@@ -229,7 +228,7 @@ TEST_F(CommPort, OpenPortFormsTheDevicePath) {
   CCommPort other;
   std::string seen;
   auto simLine = std::make_shared<platform::FakeSerialLine>();
-  platform::SetSimulatorFactory([&](const std::string& options) {
+  platform::SetSimulatorFactory([&](const std::string& options, platform::DeviceClass) {
     seen = options;
     return simLine->Device();
   });

@@ -114,13 +114,15 @@ class SerialDownload : public ::testing::Test {
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
     auto line = emulated.line;
-    platform::SetSimulatorFactory([line](const std::string&) { return line->Device(); });
+    platform::SetSimulatorFactory(
+        [line](const std::string&, platform::DeviceClass) { return line->Device(); });
     download.SetWindow(&window);
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     const auto path = dir / name;
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
     return path.string();
   }
   // The worker's sequence: open the port, run the procedure, end.

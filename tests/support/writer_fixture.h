@@ -103,7 +103,8 @@ class WriterFixture : public ::testing::Test {
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
     auto line = emulated.line;
-    platform::SetSimulatorFactory([line](const std::string&) { return line->Device(); });
+    platform::SetSimulatorFactory(
+        [line](const std::string&, platform::DeviceClass) { return line->Device(); });
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     const auto path = dir / name;
