@@ -7,15 +7,20 @@
 #include <string>
 
 #include "engine/flash_download.h"
+#include "engine/sector_plan.h"
 #include "platform/window_messages.h"
+#include "ports/port_window.h"
 
 namespace quillon::app {
 
-// The main window as a download sees it: it takes the user messages and
-// shows result messages (from any thread).
-class DownloadHost : public platform::MessageWindow {
+// The main window as a download sees it: it takes the user messages, serves
+// the port threads and shows result messages (from any thread).
+class DownloadHost : public ports::PortWindow {
  public:
   virtual void ShowResult(int code) = 0;
+  // What the send threads hand to the download procedures.
+  virtual std::string DownloadModelName() { return {}; }
+  virtual const uint32_t* DownloadSectorTable() { return engine::flashSectorSizes; }
 };
 
 // What FLASH NOW hands to the serial worker thread.

@@ -67,12 +67,17 @@ CWriterDlg::CWriterDlg(std::string modelTableText)
   modelTable.modelCount = 0;
   ports::useUsb = 0;
   theWriterDlg.store(this, std::memory_order_release);
+  ports::mainWindow.store(this);
 }
 
 CWriterDlg::~CWriterDlg() {
   FreeLaunch();
-  CWriterDlg* self = this;
-  theWriterDlg.compare_exchange_strong(self, nullptr);
+  DeleteSendThread(usbSendThread, /*onlyIfEnded=*/false);
+  DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
+  ports::PortWindow* self = this;
+  ports::mainWindow.compare_exchange_strong(self, nullptr);
+  CWriterDlg* dialog = this;
+  theWriterDlg.compare_exchange_strong(dialog, nullptr);
 }
 
 // --- Results and messages -------------------------------------------------
@@ -332,23 +337,68 @@ void CWriterDlg::FlashNow() {
   }
 
   if (ports::useUsb) {
-    ReportUnavailable("USB interface");
+    LaunchUsb();
   } else if (isParallel) {
-    ReportUnavailable("parallel port");
+    LaunchParallel();
   } else {
     LaunchSerial();
-    return;
   }
-  Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-  delete pPrinter;
-  pPrinter = nullptr;
 }
 
-void CWriterDlg::ReportUnavailable(const std::string& what) {
-  ShowMessageBox("Downloads over the " + what + " are not available in this version of " +
-                     ui::AppTitle() + ". Please use the serial port.",
-                 ui::kMbIconError);
-  lastResult = engine::kInterfaceUnavailable;
+void CWriterDlg::LaunchUsb() {
+  pPrinter->SetWindow(static_cast<DownloadHost*>(this));
+  int code = pPrinter->ConnectUsbPrinter();
+  if (code == engine::kSuccess) {
+    platform::Pause(1000);
+    code = pPrinter->CheckImageFile(filePath);
+  }
+  if (code != engine::kSuccess) {
+    ShowResult(code);
+    Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+    pPrinter->ClosePrinterPort();
+    delete pPrinter;
+    pPrinter = nullptr;
+    return;
+  }
+  if (usbSendThread) {
+    // The last USB download has not reported its end yet. The printer just
+    // opened is let go again rather than left open behind the message.
+    ShowMessageBox("Send Thread exist!!", ui::kMbIconError);
+    Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+    pPrinter->ClosePrinterPort();
+    return;
+  }
+  usbSendThread = new CSend_USBThread();
+  usbSendThread->SetJob(this, pPrinter, filePath, firstSector, mainProg, iplProg);
+}
+
+void CWriterDlg::LaunchParallel() {
+  pPrinter->SetWindow(static_cast<DownloadHost*>(this));
+  if (const int code = pPrinter->OpenParallelPrinter(portName, iplProg); code != engine::kSuccess) {
+    ShowResult(code);
+    pPrinter->ClosePrinterPort();
+    Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+    return;
+  }
+  // A thread whose image check failed ended without an end message.
+  DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
+  parallelSendThread = new CSendParallelThread();
+  parallelSendThread->SetJob(this, pPrinter, filePath, firstSector, mainProg, iplProg);
+}
+
+void CWriterDlg::StopUsbReceive() {
+  receiveThreads.StopUsb();
+}
+
+void CWriterDlg::StopParallelReceive() {
+  receiveThreads.StopParallel();
+}
+
+bool CWriterDlg::ReopenUsbPrinter() {
+  // Called by the download's own thread while the download object lives.
+  if (!pPrinter) return false;
+  pPrinter->ClosePrinterPort();
+  return pPrinter->ConnectUsbPrinter() == engine::kSuccess;
 }
 
 void CWriterDlg::LaunchSerial() {
@@ -412,20 +462,24 @@ intptr_t CWriterDlg::OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t 
       if (progressDlg) progressDlg->EnableCancel(0);
       return 0;
     case WM_USB_SEND_ENDED:
-      DeleteThread(usbSendThread);
+      DeleteSendThread(usbSendThread, /*onlyIfEnded=*/true);
       return 0;
     case WM_USB_RECEIVE_ENDED:
-      DeleteThread(usbReceiveThread);
+      receiveThreads.UsbEnded();
+      return 0;
+    case WM_START_USB_RECEIVE:
+      receiveThreads.StartUsb(static_cast<int>(wParam));
+      return 0;
+    case WM_START_PARALLEL_RECEIVE:
+      receiveThreads.StartParallel(static_cast<int>(wParam));
       return 0;
     case WM_PARALLEL_RECEIVE_ENDED:
-      DeleteThread(parallelReceiveThread);
+      receiveThreads.ParallelEnded();
       return 0;
     case WM_PARALLEL_SEND_ENDED:
-      DeleteThread(parallelSendThread);
+      DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/true);
       return 0;
     default:
-      // WM_START_USB_RECEIVE and WM_START_PARALLEL_RECEIVE come with those
-      // interfaces.
       return ui::Dialog::OnUserMessage(message, wParam, lParam);
   }
 }
@@ -486,6 +540,15 @@ void CWriterDlg::DeleteThread(platform::Thread*& thread) {
   thread = nullptr;
 }
 
+template <typename T>
+void CWriterDlg::DeleteSendThread(T*& thread, bool onlyIfEnded) {
+  // An end message names no thread: one that arrives for a thread already
+  // deleted, or before the thread held has ended, is not that thread's.
+  if (!thread || (onlyIfEnded && !thread->Ended())) return;
+  delete thread;  // waits for it to return
+  thread = nullptr;
+}
+
 void CWriterDlg::FreeLaunch() {
   DeleteThread(pThread);
   delete pPrinter;
@@ -506,10 +569,8 @@ void CWriterDlg::OnFinalDestroy() {
   // Once the window is gone a worker's messages come back unanswered, so a
   // worker still running cannot hold up the join.
   FreeLaunch();
-  for (platform::Thread** thread :
-       {&usbSendThread, &usbReceiveThread, &parallelSendThread, &parallelReceiveThread}) {
-    DeleteThread(*thread);
-  }
+  DeleteSendThread(usbSendThread, /*onlyIfEnded=*/false);
+  DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
 }
 
 }  // namespace quillon::app

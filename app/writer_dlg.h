@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "app/model_table.h"
+#include "app/send_threads.h"
 #include "app/serial_worker.h"
 #include "engine/flash_download.h"
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "ports/receive_threads.h"
 #include "progress/progress_dlg.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
@@ -44,6 +46,14 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   int GetLastResult() const { return lastResult; }
+  std::string DownloadModelName() override { return modelName; }
+  const uint32_t* DownloadSectorTable() override { return sectorTable; }
+
+  // The port threads' side (from any thread).
+  void StopUsbReceive() override;
+  void StopParallelReceive() override;
+  // Closes and reopens the USB printer of the running download.
+  bool ReopenUsbPrinter() override;
 
   // The settings controls: download type, port, baud rate, parity and stop
   // bit lists, file box, Browse and FLASH NOW (not Exit, not the radios).
@@ -56,14 +66,13 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   // Members. The model table's own members are reachable under their names.
   ModelTable modelTable;
   const uint32_t* sectorTable = nullptr;
-  platform::Event usbAnswerEvent{true};
-  platform::Event parallelAnswerEvent{true};
+  // usbAnswerEvent and parallelAnswerEvent come with the port window.
   std::string modelName;
-  // The parallel and USB threads arrive with those interfaces.
-  platform::Thread* usbSendThread = nullptr;
-  platform::Thread* usbReceiveThread = nullptr;
-  platform::Thread* parallelSendThread = nullptr;
-  platform::Thread* parallelReceiveThread = nullptr;
+  CSend_USBThread* usbSendThread = nullptr;
+  CSendParallelThread* parallelSendThread = nullptr;
+  // The receive thread of each interface (usbReceiveThread,
+  // parallelReceiveThread).
+  ports::ReceiveThreads receiveThreads{*this};
   int dialogIcon = IDI_MAIN;
   int busy = 0;
   int iplProg = 0;
@@ -110,9 +119,11 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void OnAbout();
   void FlashNow();
   void LaunchSerial();
-  // An interface this build cannot drive: says so plainly; the last result
-  // becomes 1036 (illegal communication port).
-  void ReportUnavailable(const std::string& what);
+  void LaunchUsb();
+  void LaunchParallel();
+  // Deletes a send thread object once its thread has returned.
+  template <typename T>
+  void DeleteSendThread(T*& thread, bool onlyIfEnded);
   void EnableControls(bool on);
   void OnDownloadDone(int code);
   void CloseProgress();

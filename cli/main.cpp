@@ -13,16 +13,19 @@
 
 #include "app/model_table.h"
 #include "app/result_table.h"
+#include "app/send_threads.h"
 #include "app/serial_worker.h"
 #include "app/validate_settings.h"
 #include "cli/interrupts.h"
 #include "cli/progress_view.h"
 #include "engine/flash_download.h"
 #include "engine/result_codes.h"
+#include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "ports/port_state.h"
+#include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
 
 namespace quillon::cli {
@@ -34,10 +37,14 @@ constexpr const char* kUsage =
     "\n"
     "  -t, --type TYPE        a download type: \"MAIN FIRMWARE\", \"IPL FIRMWARE\",\n"
     "                         \"US&EU FONT\" (any case), or main, ipl, font. Required.\n"
-    "  -i, --interface IF     serial (default)\n"
-    "  -p, --port PORT        COM1..COM20 (default COM1), a device path such as\n"
-    "                         /dev/ttyUSB0, or sim for the built-in emulated printer\n"
-    "                         (sim:flash=FILE,log=FILE keeps its flash and transcript)\n"
+    "  -i, --interface IF     serial (default), parallel or usb\n"
+    "  -p, --port PORT        serial: COM1..COM20 (default COM1) or a device path such\n"
+    "                         as /dev/ttyUSB0; parallel: LPT1..LPT10 (default LPT1) or\n"
+    "                         a device path such as /dev/parport0; usb: a device path\n"
+    "                         such as /dev/usb/lp0 (default: the printer is found by\n"
+    "                         its USB ids). On every interface sim is the built-in\n"
+    "                         emulated printer (sim:flash=FILE,log=FILE keeps its\n"
+    "                         flash and transcript)\n"
     "  -b, --baud RATE        115200 57600 38400 19200 9600 4800 2400 1200 (default 38400)\n"
     "      --parity P         NONE EVEN ODD, any case (default NONE)\n"
     "      --stop-bits N      1 or 2 (default 1)\n"
@@ -48,13 +55,16 @@ constexpr const char* kUsage =
     "      --version          the program's version\n"
     "\n"
     "COMn is the serial port n (on Linux /dev/ttyS<n-1>), or the device named\n"
-    "by the environment variable QUILLON_COMn. The exit status is 0 when the\n"
-    "download succeeded, 1 when it did not, 2 for a malformed command line.\n";
+    "by the environment variable QUILLON_COMn; LPTn likewise the parallel port\n"
+    "(/dev/parport<n-1>, QUILLON_LPTn); QUILLON_USB names the USB printer.\n"
+    "Baud rate, parity and stop bits apply to the serial port only. The exit\n"
+    "status is 0 when the download succeeded, 1 when it did not, 2 for a\n"
+    "malformed command line.\n";
 
 struct Options {
   std::string type;
   std::string interface = "serial";
-  std::string port = "COM1";
+  std::string port;  // default by interface
   std::string baud = "38400";
   std::string parity = "NONE";
   std::string stopBits = "1";
@@ -129,12 +139,13 @@ Parsed Parse(int argc, char** argv, Options& o, std::string& error) {
   std::string lower;
   for (char c : o.interface)
     lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower != "serial") {
-    error = lower == "parallel" || lower == "usb"
-                ? "the " + lower + " interface is not available in this build"
-                : "unknown interface " + o.interface;
+  if (lower != "serial" && lower != "parallel" && lower != "usb") {
+    error = "unknown interface " + o.interface;
     return Parsed::kError;
   }
+  o.interface = lower;
+  if (o.port.empty() && lower == "serial") o.port = "COM1";
+  if (o.port.empty() && lower == "parallel") o.port = "LPT1";
   return Parsed::kRun;
 }
 
@@ -182,11 +193,18 @@ std::string JsonString(const std::string& s) {
 // The main window of a command-line download.
 class Host final : public app::DownloadHost {
  public:
-  Host(ProgressView& view, std::string device) : view_(view), device_(std::move(device)) {}
+  Host(ProgressView& view, std::string device, engine::CFlashDownload& download)
+      : view_(view), device_(std::move(device)), download_(download) {}
 
   intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
     using namespace platform;
     switch (id) {
+      case WM_START_USB_RECEIVE:
+        receive_.StartUsb(static_cast<int>(wParam));
+        break;
+      case WM_START_PARALLEL_RECEIVE:
+        receive_.StartParallel(static_cast<int>(wParam));
+        break;
       case WM_OPEN_PROGRESS:
         view_.Open();
         break;
@@ -229,14 +247,14 @@ class Host final : public app::DownloadHost {
 
   // Failures before the procedure, shown from the worker thread.
   void ShowResult(int code) override {
-    if (code == engine::kSerialHandle) {
+    if (code == engine::kSerialHandle || code == engine::kParallelOpen ||
+        code == engine::kUsbOpen) {
       const int error = platform::LastError();
       std::string why;
+      const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
       if (error == platform::kErrorAccessDenied) {
-        why =
-            "permission denied: this user is not in the group that owns the device "
-            "(usually dialout); ask for it with: sudo usermod -aG dialout $USER, then log "
-            "in again";
+        why = "permission denied: this user is not in the group that owns the device (usually " +
+              group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
       } else if (error == platform::kErrorSharingViolation) {
         why = "the port is in use by another program";
       } else if (error == platform::kErrorFileNotFound) {
@@ -250,6 +268,13 @@ class Host final : public app::DownloadHost {
     result_ = code;
   }
 
+  void StopUsbReceive() override { receive_.StopUsb(); }
+  void StopParallelReceive() override { receive_.StopParallel(); }
+  bool ReopenUsbPrinter() override {
+    download_.ClosePrinterPort();
+    return download_.ConnectUsbPrinter() == engine::kSuccess;
+  }
+
   std::optional<int> Result() {
     std::lock_guard lock(mutex_);
     return result_;
@@ -261,8 +286,15 @@ class Host final : public app::DownloadHost {
  private:
   ProgressView& view_;
   const std::string device_;
+  engine::CFlashDownload& download_;
   std::mutex mutex_;
   std::optional<int> result_;
+
+ public:
+  // Last: its threads are gone before the rest. A receive thread's end
+  // message is not acted on here (the thread would wait for itself); the
+  // next receive or the end of the program deletes it.
+  ports::ReceiveThreads receive_{*this};
 };
 
 int Report(const Options& o, int code, const std::string& portName) {
@@ -311,7 +343,9 @@ int Run(int argc, char** argv) {
   }
 
   app::DialogSettings in;
-  in.interface = app::kSerialInterface;
+  in.interface = o.interface == "usb"        ? app::kUsbInterface
+                 : o.interface == "parallel" ? app::kParallelInterface
+                                             : app::kSerialInterface;
   in.portText = o.port;
   in.portIsDevice = IsDevice(o.port);
   in.typeText = TypeText(o.type);
@@ -320,48 +354,102 @@ int Run(int argc, char** argv) {
   in.baudText = o.baud;
   in.stopBitsText = o.stopBits;
   app::ValidatedSettings v;
+  ports::useUsb = in.interface == app::kUsbInterface ? 1 : 0;
   if (const int code = app::ValidateSettings(in, table, v); code != engine::kSuccess) {
     return Report(o, code, o.port);
   }
+  if (ports::useUsb) v.portName = o.port;
 
   const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
                                   : StderrIsTerminal() ? ProgressView::Mode::kBar
                                                        : ProgressView::Mode::kLines;
   ProgressView view(stderr, mode, o.verbose);
-  const platform::DeviceTarget target = platform::ResolveDevice(v.portName);
-  Host host(view, target.kind == platform::DeviceTarget::Kind::kSimulator ? "the built-in printer"
-                                                                          : target.path);
+  std::string device;
+  if (ports::useUsb) {
+    platform::SetUsbPrinterPath(o.port);
+    device = o.port.empty() ? "the USB printer" : o.port;
+  } else {
+    const platform::DeviceTarget target = platform::ResolveDevice(v.portName);
+    device = target.path;
+  }
+  if (platform::ResolveDevice(ports::useUsb ? o.port : v.portName).kind ==
+      platform::DeviceTarget::Kind::kSimulator) {
+    device = "the built-in printer";
+  }
 
   engine::CFlashDownload download;
   if (!download.printer) return Report(o, engine::kInsufficientMemory, v.portName);
+  Host host(view, device, download);
   download.SetWindow(&host);
+  ports::mainWindow = &host;
+  struct ForgetWindow {
+    ~ForgetWindow() { ports::mainWindow = nullptr; }
+  } forgetWindow;
 
-  auto job = std::make_unique<app::SerialJob>();
-  job->window = &host;
-  job->download = &download;
-  job->portName = v.portName;
-  job->parity = v.parityText;
-  job->file = o.image;
-  job->stopBits = v.stopBits;
-  job->baud = v.baudRate;
-  job->firstSector = v.firstSector;
-  job->mainProg = v.mainProg;
-  job->iplProg = v.iplProg;
-  job->isSerial = v.isSerial;
+  // The parallel port and the USB printer are opened before the download
+  // thread starts, as the dialog does.
+  if (ports::useUsb) {
+    int code = download.ConnectUsbPrinter();
+    if (code == engine::kSuccess) {
+      platform::Pause(1000);
+      code = download.CheckImageFile(o.image);
+    }
+    if (code != engine::kSuccess) {
+      host.ShowResult(code);
+      download.ClosePrinterPort();
+      return Report(o, code, device);
+    }
+  } else if (v.isParallel) {
+    if (const int code = download.OpenParallelPrinter(v.portName, v.iplProg);
+        code != engine::kSuccess) {
+      host.ShowResult(code);
+      download.ClosePrinterPort();
+      return Report(o, code, v.portName);
+    }
+  }
 
   platform::Event stopRefresh(true);
   int result = engine::kSuccess;
   bool forced = false;
   {
+    // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
+    // and a second one stops the program.
+    if (!v.isSerial) host.phase = kFlashing;
     Interrupts interrupts(host.phase, view);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(500)) view.Tick();
     });
-    platform::Thread worker([&job] { app::SerialWorker(std::move(job)); },
-                            platform::ThreadPriority::kAboveNormal, /*suspended=*/true);
-    worker.Resume();
+    std::unique_ptr<platform::Thread> worker;
+    std::unique_ptr<app::SendThread> sender;
+    if (ports::useUsb) {
+      sender = std::make_unique<app::CSend_USBThread>();
+    } else if (v.isParallel) {
+      sender = std::make_unique<app::CSendParallelThread>();
+    } else {
+      auto job = std::make_unique<app::SerialJob>();
+      job->window = &host;
+      job->download = &download;
+      job->portName = v.portName;
+      job->parity = v.parityText;
+      job->file = o.image;
+      job->stopBits = v.stopBits;
+      job->baud = v.baudRate;
+      job->firstSector = v.firstSector;
+      job->mainProg = v.mainProg;
+      job->iplProg = v.iplProg;
+      job->isSerial = v.isSerial;
+      auto handOver = std::make_shared<std::unique_ptr<app::SerialJob>>(std::move(job));
+      worker = std::make_unique<platform::Thread>(
+          [handOver] { app::SerialWorker(std::move(*handOver)); },
+          platform::ThreadPriority::kAboveNormal, /*suspended=*/true);
+      worker->Resume();
+    }
+    if (sender) {
+      sender->SetJob(&host, &download, o.image, v.firstSector, v.mainProg, v.iplProg);
+    }
     host.finished.Wait();
-    worker.Join();
+    worker.reset();  // joins
+    sender.reset();
     stopRefresh.Set();
     refresh.Join();
     forced = interrupts.Forced();
@@ -371,7 +459,7 @@ int Run(int argc, char** argv) {
   // A download stopped by the user counts as cancelled, unless it had
   // completed all the same.
   if (forced && result != engine::kSuccess) result = engine::kCancelled;
-  return Report(o, result, v.portName);
+  return Report(o, result, ports::useUsb ? device : v.portName);
 }
 
 }  // namespace

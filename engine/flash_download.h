@@ -10,6 +10,7 @@
 
 #include "engine/image_file.h"
 #include "platform/window_messages.h"
+#include "ports/port_window.h"
 #include "protocol/flash_printer.h"
 
 namespace quillon::engine {
@@ -45,8 +46,10 @@ class CFlashDownload {
   virtual int DownloadParallel(const std::string& modelName, const std::string& filePath,
                                int firstSector, int mainProg, int iplProg,
                                const uint32_t* flashSectorSizes);
+  // The USB send thread passes a checksum pace of 2; with 0 the checksum
+  // steps of the sector loop keep the serial pace.
   virtual int DownloadUSB(const std::string& modelName, const std::string& filePath,
-                          int firstSector, int mainProg, int iplProg,
+                          int firstSector, int mainProg, int iplProg, int checksumPace,
                           const uint32_t* flashSectorSizes);
   virtual int OpenSerialPort(const std::string& portName, int baud, const std::string& parity,
                              int stopBits);
@@ -56,12 +59,26 @@ class CFlashDownload {
                        int stopBits);
   // -1 keeps a number; an empty text keeps the text.
   void PostStatus(const std::string& text, int range, int pos, int step);
-  void SetWindow(platform::MessageWindow* w) { window = w; }
+  void SetWindow(ports::PortWindow* w) { window = w; }
   void ClosePrinterPort();
   int CheckImageFile(const std::string& filePath);
 
+  // The parallel port: opens it and sets compatibility mode, then nibble
+  // mode (IPL) or ECP mode. 1, 1034, 1037, 1042 or 1035.
+  int OpenParallelPrinter(const std::string& portName, int iplProg);
+  // The USB printer. FindUsbPrinter gives 0 when a device was found, 1 when
+  // none was; the others 1 for success, 0 for failure (a failed request
+  // closes the device).
+  int FindUsbPrinter(std::string& devicePath, std::string& subKey);
+  int OpenUsbPrinter();
+  int QueryUsbDeviceId();
+  int QueryUsbStatus();
+  // Opens the USB printer and checks it answers both requests: 1, 1038,
+  // 1039 or 1040.
+  int ConnectUsbPrinter();
+
   // Members, in order.
-  platform::MessageWindow* window = nullptr;
+  ports::PortWindow* window = nullptr;
   StatusRecord statusRecord;
   std::unique_ptr<protocol::CFlashPrinter> printer;
   // Starts at 1: a printer that never answers the line check is reported as
@@ -71,16 +88,27 @@ class CFlashDownload {
   std::vector<int> sectorList;
 
  private:
+  enum class Interface { kSerial, kParallel, kUsb };
+  // The download plan, the same on every interface; `iface` decides where
+  // they differ.
+  int Run(Interface iface, const std::string& filePath, int first, int mainProg, int iplProg,
+          int checksumPace, const uint32_t* sizes, const SerialSettings* settings);
+  // The line check of the download's start, with the interface's recovery
+  // after the second (parallel) or fourth (USB) failed attempt.
+  int CheckLineAtStart(Interface iface, int iplProg);
+  // The line check after the IPL restart.
+  int CheckLineAfterRestart(Interface iface);
+  // Compatibility mode, then nibble (IPL) or ECP mode: 1, 1037, 1042, 1035.
+  int RestorePortMode(int iplProg);
+
   // Fills the pieces of a sector of `sectorSize` bytes from the image; false
   // when a piece cannot be allocated.
   bool FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize);
   void FreePieces();
   // Erase, select and send one sector; a result code.
   int EraseSector(int sector, int p, int count);
-  int SelectAndSend(int sector, uint32_t sectorSize, int p, int count);
-  int VerifySector();
-  // Up to 30 line checks; `cancellable` tests userTerminate before each.
-  int CheckLine(bool cancellable, bool modelCode);
+  int SelectAndSend(int sector, uint32_t sectorSize, int p, int count, bool pauseAfterSelect);
+  int VerifySector(int progressStep);
   void Status(const char* text, int p, int count, int range, int pos, int step);
 };
 

@@ -27,9 +27,16 @@ inline constexpr int kInvalidImage = 1020;
 inline constexpr int kDataFileError = 1024;
 inline constexpr int kInsufficientMemory = 1025;
 inline constexpr int kCancelled = 1027;
-// An interface this build cannot drive yet ("Illegal communication port set!").
+// An interface this build cannot drive ("Illegal communication port set!").
 inline constexpr int kInterfaceUnavailable = 1036;
 inline constexpr int kIllegalParallelPort = 1033;
+inline constexpr int kParallelOpen = 1034;
+inline constexpr int kEcpMode = 1035;
+inline constexpr int kCompatibilityMode = 1037;
+inline constexpr int kUsbOpen = 1038;
+inline constexpr int kUsbDeviceId = 1039;
+inline constexpr int kUsbStatus = 1040;
 inline constexpr int kNotStandardModel = 1041;
+inline constexpr int kNibbleMode = 1042;
 
 }  // namespace quillon::engine

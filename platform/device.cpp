@@ -183,7 +183,27 @@ Handle OpenUsbDevice(const std::string& path) {
   return OpenAs(path, DeviceClass::kUsbPrinter);
 }
 
+namespace {
+
+std::mutex usbPathMutex;
+std::string usbPath;  // guarded by usbPathMutex
+
+}  // namespace
+
+void SetUsbPrinterPath(const std::string& path) {
+  std::lock_guard lock(usbPathMutex);
+  usbPath = path;
+}
+
 bool FindUsbPrinterPath(std::string& path, std::string& key) {
+  {
+    std::lock_guard lock(usbPathMutex);
+    if (!usbPath.empty()) {
+      path = usbPath;
+      key = "--port";
+      return true;
+    }
+  }
   if (const char* named = std::getenv("QUILLON_USB"); named && *named) {
     path = named;
     key = "QUILLON_USB";

@@ -135,6 +135,9 @@ inline constexpr UsbId kPrinterUsbIds[3] = {{0x0f1d, 0xa02b}, {0x0e4b, 0x2207}, 
 // and no search is made. False, with the outputs unchanged, when none is
 // found.
 bool FindUsbPrinterPath(std::string& path, std::string& key);
+// Names the USB printer for the whole process, ahead of QUILLON_USB (the
+// command line's --port); an empty text takes the name back.
+void SetUsbPrinterPath(const std::string& path);
 
 // Registers a device object and gives it a handle (backends and tests).
 Handle RegisterDevice(std::shared_ptr<SerialDevice> device);

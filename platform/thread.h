@@ -8,7 +8,7 @@
 
 namespace quillon::platform {
 
-enum class ThreadPriority { kNormal, kAboveNormal };
+enum class ThreadPriority { kNormal, kAboveNormal, kTimeCritical };
 
 class Thread {
  public:

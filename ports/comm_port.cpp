@@ -1,14 +1,18 @@
 #include "ports/comm_port.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/clock.h"
 #include "ports/port_state.h"
+#include "ports/port_window.h"
 
 namespace quillon::ports {
 
 using platform::kInvalidHandle;
 using platform::kMaxDword;
+
+constexpr int kUsbChunk = 4096;
 
 platform::Handle CCommPort::GetHandle() {
   return useUsb ? usbHandle.load() : hPort;
@@ -135,10 +139,50 @@ int CCommPort::OpenPort(const std::string& portName) {
   return hPort != kInvalidHandle ? 1 : 0;
 }
 
-// The parallel and USB operations arrive with their interfaces; until then
-// they fail, so nothing can pass for a parallel or USB transfer.
+namespace {
+
+// One negotiation; true when the driver granted exactly `expect`.
+bool Negotiate(platform::Handle h, uint16_t readMask, uint16_t writeMask, uint16_t expectRead,
+               uint16_t expectWrite) {
+  platform::NegotiationMask granted;
+  if (!platform::NegotiateDevice(h, {readMask, writeMask}, granted)) return false;
+  return granted.usReadMask == expectRead && granted.usWriteMask == expectWrite;
+}
+
+}  // namespace
+
+int CCommPort::OpenParallelPort(const std::string& portName) {
+  hPort = platform::OpenParallelDevice("\\\\.\\" + portName);
+  parallelHandle = hPort;
+  return hPort != kInvalidHandle ? 1 : 0;
+}
+
+// ECP in both directions, or nothing: there is no fallback.
 int CCommPort::SetEcpMode() {
+  using platform::kModeEcpHwNoIrq;
+  return Negotiate(hPort, kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq) ? 1
+                                                                                              : 0;
+}
+
+// Nibble mode reads, compatibility mode writes. A driver that grants
+// anything else is taken back to compatibility mode.
+int CCommPort::SetNibbleMode() {
+  using platform::kModeCompatibility;
+  using platform::kModeNibble;
+  platform::NegotiationMask granted;
+  if (!platform::NegotiateDevice(hPort, {kModeNibble, kModeCompatibility}, granted)) return 0;
+  if (granted.usReadMask == kModeNibble && granted.usWriteMask == kModeCompatibility) return 1;
+  SetCompatibilityMode();
   return 0;
+}
+
+// Forward channel only: the driver answers no read mode.
+int CCommPort::SetCompatibilityMode() {
+  using platform::kModeCompatibility;
+  using platform::kModeNone;
+  return Negotiate(hPort, kModeCompatibility, kModeCompatibility, kModeNone, kModeCompatibility)
+             ? 1
+             : 0;
 }
 
 void CCommPort::SetPortKind(int kind) {
@@ -149,8 +193,29 @@ void CCommPort::SetSectorFlag(int flag) {
   sectorFlag = flag;
 }
 
-int CCommPort::WriteUsb(const uint8_t* /*data*/, int /*length*/) {
-  return 0;
+int CCommPort::WriteUsb(const uint8_t* data, int length) {
+  // Chunks of at most 4096 bytes. A device that has gone (an invalid handle)
+  // is reconnected through the main window, and the chunk that failed is
+  // written again on the new handle.
+  int offset = 0;
+  int remaining = length;
+  while (remaining > 0) {
+    const uint32_t chunk = static_cast<uint32_t>(std::min(remaining, kUsbChunk));
+    uint32_t written = 0;
+    if (platform::WriteDevice(usbHandle.load(), data + offset, chunk, &written)) {
+      // A write that takes nothing would never end.
+      if (written == 0) return 0;
+      offset += static_cast<int>(written);
+      remaining -= static_cast<int>(written);
+      continue;
+    }
+    if (platform::LastError() != platform::kErrorInvalidHandle) return 0;
+    PortWindow* window = mainWindow.load();
+    if (!window || !window->ReopenUsbPrinter()) return 0;
+    platform::Pause(1000);
+  }
+  usbWriteDone = 1;
+  return 1;
 }
 
 void CCommPort::WaitSeconds(int seconds) {

@@ -34,6 +34,12 @@ class CCommPort {
   // Releases the object only; the owner closes the port first.
   virtual ~CCommPort() = default;
 
+  // The parallel port: opens "\\.\<name>" (the handle also goes to
+  // parallelHandle, valid or not) and negotiates its IEEE 1284 modes.
+  int OpenParallelPort(const std::string& portName);
+  int SetNibbleMode();
+  int SetCompatibilityMode();
+
   // Blocks for the whole seconds of the wall clock: returns once the current
   // second is later than now + seconds.
   void WaitSeconds(int seconds);

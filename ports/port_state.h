@@ -3,6 +3,7 @@
 // whole process; flags that threads share are atomic.
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/device.h"
@@ -21,5 +22,15 @@ inline std::atomic<platform::Handle> usbHandle{platform::kNoHandle};
 inline std::atomic<platform::Handle> parallelHandle{platform::kInvalidHandle};
 // Held around every port write call and every parallel reverse-channel read.
 inline std::mutex portMutex;
+
+// The answer buffers: the USB and the parallel receive thread put the bytes
+// they read there, the first one at position 0. The answer event of the
+// interface tells the waiting command when they are complete; answerMutex
+// keeps a late write of a stopped thread apart from the command's reads.
+inline constexpr int kReceivedBufferSize = 300;
+inline constexpr int kParallelAnswerSize = 304;
+inline uint8_t receivedBuffer[kReceivedBufferSize];
+inline uint8_t parallelAnswer[kParallelAnswerSize];
+inline std::mutex answerMutex;
 
 }  // namespace quillon::ports

@@ -8,6 +8,7 @@
 
 #include "platform/window_messages.h"
 #include "ports/comm_port.h"
+#include "ports/port_window.h"
 #include "protocol/crc.h"
 
 namespace quillon::protocol {
@@ -32,18 +33,30 @@ class CFlashPrinter : public ports::CCommPort {
   int RecalculateCrc(const uint8_t* frame, int length, uint16_t& value);
   int ResetPrinter(const uint8_t* frame, int length);
   uint16_t GetDataCrc() const { return dataCrc.Value(); }
-  void SetNotifyWindow(platform::MessageWindow* window) { notifyWindow = window; }
+  void SetNotifyWindow(ports::PortWindow* window) { notifyWindow = window; }
 
   CrcRegister dataCrc;
-  platform::MessageWindow* notifyWindow = nullptr;
+  ports::PortWindow* notifyWindow = nullptr;
 
  private:
-  // Whether the selected interface is the serial line.
-  static bool SerialSelected();
-  // Writes prefix and one argument byte as the serial line takes them.
+  enum class Path { kSerial, kParallel, kUsb };
+  // The interface in use: USB takes precedence over the parallel port.
+  static Path CurrentPath();
+  // Writes a whole frame: WriteUsb on USB, WriteData otherwise.
+  int WriteFrame(const uint8_t* frame, int length);
+  // Writes prefix and one argument byte (one write on USB, two otherwise).
   int WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument);
-  // Reads one byte and tests it for ACK.
+  // Reads one byte from the serial line and tests it for ACK.
   int ReadAck();
+  // Over USB or the parallel port: has the main window start a receive
+  // thread for `bytes` answer bytes and waits for them up to `seconds` whole
+  // seconds of the wall clock. The receive thread is asked to stop either
+  // way. True when the answer came.
+  bool AwaitAnswer(bool usb, int bytes, int seconds);
+  // Byte `at` of the answer buffer of the interface.
+  static uint8_t AnswerByte(bool usb, int at);
+  // The single ACK byte of select, erase and data over USB or parallel.
+  int AwaitAck(bool usb);
 };
 
 }  // namespace quillon::protocol

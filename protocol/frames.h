@@ -19,6 +19,9 @@ inline constexpr uint8_t kAckChecksumFrame[] = {0x1D, 0x06};
 inline constexpr uint8_t kRecalculateCrcFrame[] = {0x1D, 0x0F};
 inline constexpr uint8_t kResetPrinterFrame[] = {0x1D, 0xFF};
 
+// The longest prefix a frame with an argument may have.
+inline constexpr int kMaxPrefix = 16;
+
 // Length of a frame or prefix, as the printer commands take it.
 template <std::size_t N>
 constexpr int FrameLength(const uint8_t (&)[N]) {

@@ -8,15 +8,21 @@
 namespace quillon::platform {
 
 bool ApplyThreadPriority(ThreadPriority priority) {
-  const int level = priority == ThreadPriority::kAboveNormal ? THREAD_PRIORITY_ABOVE_NORMAL
-                                                             : THREAD_PRIORITY_NORMAL;
+  int level = THREAD_PRIORITY_NORMAL;
+  if (priority == ThreadPriority::kAboveNormal) level = THREAD_PRIORITY_ABOVE_NORMAL;
+  if (priority == ThreadPriority::kTimeCritical) level = THREAD_PRIORITY_TIME_CRITICAL;
   return ::SetThreadPriority(::GetCurrentThread(), level) != 0;
 }
 
 ThreadPriority CurrentThreadPriority() {
-  return ::GetThreadPriority(::GetCurrentThread()) == THREAD_PRIORITY_ABOVE_NORMAL
-             ? ThreadPriority::kAboveNormal
-             : ThreadPriority::kNormal;
+  switch (::GetThreadPriority(::GetCurrentThread())) {
+    case THREAD_PRIORITY_ABOVE_NORMAL:
+      return ThreadPriority::kAboveNormal;
+    case THREAD_PRIORITY_TIME_CRITICAL:
+      return ThreadPriority::kTimeCritical;
+    default:
+      return ThreadPriority::kNormal;
+  }
 }
 
 }  // namespace quillon::platform

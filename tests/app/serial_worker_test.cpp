@@ -21,6 +21,9 @@ class RecordingHost : public DownloadHost {
     std::lock_guard lock(mutex);
     shown.push_back(code);
   }
+  void StopUsbReceive() override {}
+  void StopParallelReceive() override {}
+  bool ReopenUsbPrinter() override { return false; }
 };
 
 class Worker : public testing::SerialDownload {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/result_codes.h"
+#include "support/environment.h"
 #include "support/writer_fixture.h"
 
 namespace quillon::app {
@@ -318,24 +319,24 @@ TEST_F(WriterDownload, ARejectedFlashNowIsTheExitCode) {
   EXPECT_EQ(ExitCode(), engine::kIllegalComPort);
 }
 
-TEST_F(WriterDownload, TheParallelPortSaysPlainlyItIsNotAvailable) {
+TEST_F(WriterDownload, AParallelPortThatDoesNotOpenIsReportedAndLeavesNoThread) {
+  // LPT1 leads to a device that is not there.
+  ASSERT_TRUE(testing::SetEnvironment("QUILLON_LPT1", (dir / "no-such-parport").string()));
   Start();
   ASSERT_TRUE(backend.Click(main, IDC_PARALLEL));
   ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, std::string("LPT1")));
   ChooseFile("IPL FIRMWARE", WriteImage("boot.ipl", ImagePattern(65536)));
   ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
   ASSERT_TRUE(WaitForEnable());
+  testing::UnsetEnvironment("QUILLON_LPT1");
 
-  const auto boxes = backend.MessageBoxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_NE(boxes[0].text.find("parallel port"), std::string::npos) << boxes[0].text;
-  EXPECT_NE(boxes[0].text.find("not available"), std::string::npos) << boxes[0].text;
-  EXPECT_EQ(boxes[0].flags, ui::kMbIconError);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Unable to set parallel port!"});
   EXPECT_EQ(ProgressWindow(), ui::kNoWindow);
   EXPECT_EQ(ports::useParallel.load(), 1);
+  EXPECT_EQ(ports::parallelHandle.load(), platform::kInvalidHandle);
+  EXPECT_TRUE(OnDialog([](CWriterDlg& d) { return d.parallelSendThread == nullptr; }));
 
   const Leftovers left = Left();
-  EXPECT_FALSE(left.printer || left.thread);
   EXPECT_EQ(left.busy, 0);
   for (const int id : {IDC_SERIAL, IDC_PARALLEL, IDC_USB, IDC_TYPE_LIST, IDC_PORT_LIST,
                        IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
@@ -345,23 +346,27 @@ TEST_F(WriterDownload, TheParallelPortSaysPlainlyItIsNotAvailable) {
     EXPECT_FALSE(Enabled(id)) << id;
   }
   ASSERT_TRUE(backend.PressEscape(main));
-  EXPECT_EQ(ExitCode(), engine::kInterfaceUnavailable);
+  EXPECT_EQ(ExitCode(), engine::kParallelOpen);
 }
 
-TEST_F(WriterDownload, TheUsbInterfaceSaysPlainlyItIsNotAvailable) {
+TEST_F(WriterDownload, NoUsbPrinterFoundIsReportedAndLeavesTheDialogBusy) {
+  ASSERT_TRUE(testing::SetEnvironment("QUILLON_USB", (dir / "no-such-lp").string()));
   Start();
   ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
   ASSERT_TRUE(backend.Click(main, IDC_USB));
   ChooseFile("US&EU FONT", WriteImage("fonts.bin", ImagePattern(65536)));
   ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
   ASSERT_TRUE(WaitForEnable());
+  testing::UnsetEnvironment("QUILLON_USB");
 
   const auto boxes = backend.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_NE(boxes[0].text.find("USB interface"), std::string::npos) << boxes[0].text;
-  EXPECT_NE(boxes[0].text.find("not available"), std::string::npos) << boxes[0].text;
+  EXPECT_EQ(boxes[0].text,
+            "1.Ensure that the printer is the default printer.\n2.Check that the USB cable is "
+            "plugged into the printer and the printer's interface is set to USB!");
   EXPECT_EQ(ProgressWindow(), ui::kNoWindow);
   EXPECT_FALSE(Left().printer);
+  EXPECT_TRUE(OnDialog([](CWriterDlg& d) { return d.usbSendThread == nullptr; }));
   for (const int id : {IDC_SERIAL, IDC_PARALLEL, IDC_USB, IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE,
                        IDC_FLASH_NOW, IDC_EXIT}) {
     EXPECT_TRUE(Enabled(id)) << id;
@@ -369,13 +374,13 @@ TEST_F(WriterDownload, TheUsbInterfaceSaysPlainlyItIsNotAvailable) {
   for (const int id : {IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) {
     EXPECT_FALSE(Enabled(id)) << id;
   }
-  // The USB end leaves the dialog busy (a USB download clears it when it
-  // ends): Escape does nothing, Exit still ends the program.
+  // After a USB launch the dialog stays busy: Escape does nothing, Exit
+  // still ends the program.
   EXPECT_EQ(Left().busy, 1);
   ASSERT_TRUE(backend.PressEscape(main));
   EXPECT_FALSE(backend.Window(main)->ended);
   ASSERT_TRUE(backend.Click(main, IDC_EXIT));
-  EXPECT_EQ(ExitCode(), engine::kInterfaceUnavailable);
+  EXPECT_EQ(ExitCode(), engine::kUsbOpen);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(Cli, AMalformedCommandLineGivesUsageAndNoResult) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--type", "main"}, std::vector<std::string>{"--bogus", "x.mfw"},
         std::vector<std::string>{"x.mfw"}, std::vector<std::string>{"-t", "main", "-p"},
-        std::vector<std::string>{"-t", "main", "-i", "usb", "x.mfw"}}) {
+        std::vector<std::string>{"-t", "main", "-i", "firewire", "x.mfw"}}) {
     const ProcessResult r = Flash(args);
     EXPECT_EQ(r.status, 2) << args.front();
     EXPECT_EQ(r.out, "");

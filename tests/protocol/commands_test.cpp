@@ -155,21 +155,5 @@ TEST_F(Commands, APrinterInNormalModeIgnoresFlashCommands) {
   EXPECT_EQ(Erase(7), 0);
 }
 
-TEST_F(Commands, CommandsFailPlainlyOverInterfacesWithoutAnAnswerPath) {
-  Connect();
-  const auto before = printerLine.line->Written().size();
-  for (auto* flag : {&ports::useUsb, &ports::useParallel}) {
-    *flag = 1;
-    int stdModel = 0;
-    uint16_t value = 0;
-    EXPECT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 0);
-    EXPECT_EQ(printer.CheckLineStatus(kLineStatusFrame, 2, stdModel), 0);
-    EXPECT_EQ(Select(5), 0);
-    EXPECT_EQ(printer.AcknowledgeChecksum(kAckChecksumFrame, 2, value), 0);
-    *flag = 0;
-  }
-  EXPECT_EQ(printerLine.line->Written().size(), before);
-}
-
 }  // namespace
 }  // namespace quillon::protocol

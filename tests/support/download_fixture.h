@@ -18,12 +18,16 @@
 #include "platform/device.h"
 #include "platform/virtual_clock.h"
 #include "ports/port_state.h"
+#include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
 
 namespace quillon::testing {
 
-// A main window that keeps a copy of every status record it is shown.
-class StatusWindow : public platform::MessageWindow {
+// A main window that keeps a copy of every status record it is shown, and
+// starts the receive threads of the parallel port and USB as the main dialog
+// does. (Their end messages are only recorded: the next start or the
+// window's end deletes them.)
+class StatusWindow : public ports::PortWindow {
  public:
   struct Message {
     uint32_t id;
@@ -31,14 +35,22 @@ class StatusWindow : public platform::MessageWindow {
     intptr_t lParam;
   };
   intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     messages_.push_back({id, wParam, lParam});
     if (id == platform::WM_PROGRESS_STATUS) {
       statuses_.push_back(*reinterpret_cast<const engine::StatusRecord*>(lParam));
     }
     if (onSend) onSend(id, lParam);
+    lock.unlock();
+    if (id == platform::WM_START_USB_RECEIVE) receive.StartUsb(static_cast<int>(wParam));
+    if (id == platform::WM_START_PARALLEL_RECEIVE) {
+      receive.StartParallel(static_cast<int>(wParam));
+    }
     return 0;
   }
+  void StopUsbReceive() override { receive.StopUsb(); }
+  void StopParallelReceive() override { receive.StopParallel(); }
+  bool ReopenUsbPrinter() override { return reopen ? reopen() : false; }
   bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
     std::lock_guard lock(mutex_);
     posted_.push_back({id, wParam, lParam});
@@ -66,12 +78,18 @@ class StatusWindow : public platform::MessageWindow {
   }
   // Runs on every send, with the window's lock held.
   std::function<void(uint32_t id, intptr_t lParam)> onSend;
+  // What ReopenUsbPrinter does (fails if unset).
+  std::function<bool()> reopen;
 
  private:
   std::mutex mutex_;
   std::vector<Message> messages_;
   std::vector<Message> posted_;
   std::vector<engine::StatusRecord> statuses_;
+
+ public:
+  // Last, so that its threads are gone before the rest of the window.
+  ports::ReceiveThreads receive{*this};
 };
 
 // An image file of `size` bytes with a recognisable pattern.

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "platform/window_messages.h"
+#include "ports/port_window.h"
 
 namespace quillon::testing {
 
-class RecordingWindow : public platform::MessageWindow {
+class RecordingWindow : public ports::PortWindow {
  public:
   struct Message {
     uint32_t id;
@@ -29,6 +30,10 @@ class RecordingWindow : public platform::MessageWindow {
     messages_.push_back({id, wParam, lParam, true});
     return true;
   }
+  void StopUsbReceive() override {}
+  void StopParallelReceive() override {}
+  bool ReopenUsbPrinter() override { return false; }
+
   std::vector<Message> Messages() {
     std::lock_guard lock(mutex_);
     return messages_;

@@ -1,0 +1,191 @@
+#include "ports/receive_threads.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/device.h"
+#include "ports/port_state.h"
+
+namespace quillon::ports {
+
+namespace {
+
+// Every receive thread reads into a local buffer of this size; a count above
+// it is cut down to it.
+constexpr int kLocalBufferSize = 300;
+
+int ClampCount(int bytes) {
+  return std::clamp(bytes, 0, kLocalBufferSize);
+}
+
+void StoreAnswer(uint8_t* buffer, int at, const uint8_t* data, uint32_t n) {
+  std::lock_guard lock(answerMutex);
+  std::memcpy(buffer + at, data, n);
+}
+
+}  // namespace
+
+ReceiveThread::ReceiveThread(PortWindow* window, int bytes)
+    : notifyWindow(window), bytes2BeReceived(ClampCount(bytes)) {}
+
+ReceiveThread::~ReceiveThread() {
+  Finish();
+}
+
+void ReceiveThread::Finish() {
+  // Whoever deletes a thread no longer waits for its answer: a thread still
+  // reading stops at its next look at the stop request.
+  m_hEventKill.Set();
+  thread_.reset();  // joins
+}
+
+void ReceiveThread::Start(platform::ThreadPriority priority, uint32_t endMessage) {
+  thread_ = std::make_unique<platform::Thread>(
+      [this, endMessage] {
+        startedEvent.Set();
+        Run();
+        ended_.store(true);
+        if (notifyWindow) notifyWindow->Post(endMessage, 0, 0);
+      },
+      priority);
+}
+
+CReceiveUSBThread::CReceiveUSBThread(int bytes, PortWindow* window) : ReceiveThread(window, bytes) {
+  Start(platform::ThreadPriority::kTimeCritical, platform::WM_USB_RECEIVE_ENDED);
+  startedEvent.Wait();
+}
+
+CReceiveUSBThread::~CReceiveUSBThread() {
+  Finish();
+}
+
+void CReceiveUSBThread::Run() {
+  uint8_t local[kLocalBufferSize];
+  int received = 0;
+  int remaining = bytes2BeReceived;
+  platform::Pause(50);
+  while (remaining > 0) {
+    uint32_t n = 0;
+    // A read waits up to 50 ms for the printer; one still pending then is
+    // cancelled, and the stop request is looked at before the next.
+    if (!platform::ReadDeviceWait(usbHandle.load(), local, static_cast<uint32_t>(remaining), &n,
+                                  50)) {
+      return;
+    }
+    if (n == 0) {
+      if (m_hEventKill.IsSet()) return;
+      continue;
+    }
+    n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
+    StoreAnswer(receivedBuffer, received, local, n);
+    received += static_cast<int>(n);
+    remaining -= static_cast<int>(n);
+    if (remaining == 0) {
+      notifyWindow->usbAnswerEvent.Set();
+      return;
+    }
+    platform::Pause(50);
+  }
+}
+
+CReceiveParallelThread::CReceiveParallelThread(PortWindow* window, int bytes)
+    : ReceiveThread(window, bytes) {
+  Start(platform::ThreadPriority::kNormal, platform::WM_PARALLEL_RECEIVE_ENDED);
+}
+
+CReceiveParallelThread::~CReceiveParallelThread() {
+  Finish();
+}
+
+void CReceiveParallelThread::Run() {
+  uint8_t local[kLocalBufferSize];
+  int received = 0;
+  int remaining = bytes2BeReceived;
+  while (remaining > 0) {
+    if (m_hEventKill.IsSet()) return;
+    std::memset(local, 0, sizeof local);
+    uint32_t n = 0;
+    bool ok;
+    {
+      std::lock_guard lock(portMutex);
+      ok = platform::ReadDevice(parallelHandle.load(), local, static_cast<uint32_t>(remaining), &n);
+    }
+    if (!ok) return;
+    if (n == 0) {
+      // Nothing yet: look again in 750 ms, or as soon as a stop comes.
+      m_hEventKill.Wait(750);
+      continue;
+    }
+    n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
+    StoreAnswer(parallelAnswer, received, local, n);
+    received += static_cast<int>(n);
+    remaining -= static_cast<int>(n);
+    platform::Pause(750);
+    if (remaining == 0) {
+      notifyWindow->parallelAnswerEvent.Set();
+      return;
+    }
+  }
+}
+
+ReceiveThreads::~ReceiveThreads() {
+  Take(usbReceiveThread, false).reset();
+  Take(parallelReceiveThread, false).reset();
+}
+
+ReceiveThreads::Slot ReceiveThreads::Take(Slot& slot, bool onlyIfEnded) {
+  std::lock_guard lock(mutex_);
+  if (!slot || (onlyIfEnded && !slot->Ended())) return nullptr;
+  return std::move(slot);
+}
+
+void ReceiveThreads::Stop(Slot& slot) {
+  std::lock_guard lock(mutex_);
+  if (slot) slot->m_hEventKill.Set();
+}
+
+void ReceiveThreads::StartUsb(int bytes) {
+  if (Slot old = Take(usbReceiveThread, false)) {
+    old.reset();
+    platform::Pause(1000);
+  }
+  auto thread = std::make_unique<CReceiveUSBThread>(bytes, &window_);
+  std::lock_guard lock(mutex_);
+  usbReceiveThread = std::move(thread);
+}
+
+void ReceiveThreads::StartParallel(int bytes) {
+  Take(parallelReceiveThread, false).reset();
+  auto thread = std::make_unique<CReceiveParallelThread>(&window_, bytes);
+  std::lock_guard lock(mutex_);
+  parallelReceiveThread = std::move(thread);
+}
+
+void ReceiveThreads::UsbEnded() {
+  Take(usbReceiveThread, true).reset();
+}
+
+void ReceiveThreads::ParallelEnded() {
+  Take(parallelReceiveThread, true).reset();
+}
+
+void ReceiveThreads::StopUsb() {
+  Stop(usbReceiveThread);
+}
+
+void ReceiveThreads::StopParallel() {
+  Stop(parallelReceiveThread);
+}
+
+bool ReceiveThreads::HoldsUsb() {
+  std::lock_guard lock(mutex_);
+  return usbReceiveThread != nullptr;
+}
+
+bool ReceiveThreads::HoldsParallel() {
+  std::lock_guard lock(mutex_);
+  return parallelReceiveThread != nullptr;
+}
+
+}  // namespace quillon::ports
