@@ -89,45 +89,119 @@ std::shared_ptr<platform::SerialDevice> OpenBuiltInPrinter(
   return made.line->Device();
 }
 
-void InstallBuiltInPrinter() {
-  InstallBuiltInPrinter(nullptr);
-}
+namespace {
 
-void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)> created) {
+// A device of the built-in printer as handed to the host: everything goes to
+// the device underneath; closing it also tells the printer's table that this
+// opener has gone.
+class OpenerDevice final : public platform::SerialDevice {
+ public:
+  OpenerDevice(std::shared_ptr<platform::SerialDevice> inner, std::function<void()> closed)
+      : inner_(std::move(inner)), closed_(std::move(closed)) {}
+
+  bool GetState(platform::Dcb& dcb) override { return inner_->GetState(dcb); }
+  bool SetState(const platform::Dcb& dcb) override { return inner_->SetState(dcb); }
+  bool GetTimeouts(platform::CommTimeouts& t) override { return inner_->GetTimeouts(t); }
+  bool SetTimeouts(const platform::CommTimeouts& t) override { return inner_->SetTimeouts(t); }
+  bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
+    return inner_->Read(data, n, got);
+  }
+  bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
+    return inner_->Write(data, n, written);
+  }
+  bool Purge(uint32_t flags) override { return inner_->Purge(flags); }
+  void Close() override {
+    inner_->Close();
+    if (closed_) std::exchange(closed_, nullptr)();
+  }
+  bool Negotiate(const platform::NegotiationMask& ask,
+                 platform::NegotiationMask& granted) override {
+    return inner_->Negotiate(ask, granted);
+  }
+  bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got) override {
+    return inner_->QueryDeviceId(data, size, got);
+  }
+  bool QueryStatus(uint8_t& status) override { return inner_->QueryStatus(status); }
+  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
+    return inner_->ReadWait(data, n, got, waitMs);
+  }
+
+ private:
+  const std::shared_ptr<platform::SerialDevice> inner_;
+  std::function<void()> closed_;  // called once, by the closing thread
+};
+
+// The built-in printers, by option text.
+struct BuiltInPrinters {
+  struct Entry {
+    BuiltInPrinter made;
+    int openers = 0;  // devices handed out and not closed yet
+    platform::DeviceClass openedAs = platform::DeviceClass::kSerial;  // theirs
+  };
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<Entry>> byOptions;  // guarded by mutex
+};
+
+void Install(std::function<void(const BuiltInPrinter&)> created) {
   // Like a printer on a real port, the printer behind one option text stays
   // the same across closing and reopening the port (the download reopens it
-  // after the switch), and only one opener at a time has it.
-  struct Printers {
-    std::mutex mutex;
-    std::map<std::string, EmulatedLine> byOptions;
-  };
-  auto printers = std::make_shared<Printers>();
+  // after the switch and, on USB, to reconnect).
+  auto printers = std::make_shared<BuiltInPrinters>();
   platform::SetSimulatorFactory(
       [printers, created = std::move(created)](
           const std::string& options,
           platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-        if (cls != platform::DeviceClass::kSerial) {
-          platform::SetLastError(platform::kErrorNotSupported);
-          return nullptr;
-        }
         std::lock_guard lock(printers->mutex);
+        std::shared_ptr<BuiltInPrinters::Entry> entry;
         if (auto it = printers->byOptions.find(options); it != printers->byOptions.end()) {
-          if (!it->second.line->Closed()) {
+          entry = it->second;
+          // A USB printer is opened shared: more than one handle may be open
+          // on it. Everything else has one opener at a time.
+          const bool shared = cls == platform::DeviceClass::kUsbPrinter &&
+                              entry->openedAs == platform::DeviceClass::kUsbPrinter;
+          if (entry->openers > 0 && !shared) {
             platform::SetLastError(platform::kErrorSharingViolation);
             return nullptr;
           }
-          return it->second.line->Device();
+        } else {
+          int code = 0;
+          EmulatedLine made = MakeBuiltInPrinter(options, nullptr, &code);
+          if (!made.line) {
+            platform::SetLastError(code);
+            return nullptr;
+          }
+          entry = std::make_shared<BuiltInPrinters::Entry>();
+          entry->made = {options, made.printer, made.line,
+                         std::make_shared<platform::PrinterPortKnobs>()};
+          printers->byOptions[options] = entry;
+          if (created) created(entry->made);
         }
-        int code = 0;
-        EmulatedLine made = MakeBuiltInPrinter(options, nullptr, &code);
-        if (!made.line) {
-          platform::SetLastError(code);
-          return nullptr;
+        std::shared_ptr<platform::SerialDevice> device = entry->made.line->Device();
+        if (cls != platform::DeviceClass::kSerial) {
+          device = std::make_shared<platform::FakePrinterPort>(device, cls, entry->made.port);
         }
-        printers->byOptions[options] = made;
-        if (created) created(made.printer);
-        return made.line->Device();
+        ++entry->openers;
+        entry->openedAs = cls;
+        return std::make_shared<OpenerDevice>(device, [printers, entry] {
+          std::lock_guard lock(printers->mutex);
+          --entry->openers;
+        });
       });
+}
+
+}  // namespace
+
+void InstallBuiltInPrinter() {
+  Install(nullptr);
+}
+
+void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)> created) {
+  if (!created) return Install(nullptr);
+  Install([created = std::move(created)](const BuiltInPrinter& made) { created(made.printer); });
+}
+
+void InstallBuiltInPrinterWithKnobs(std::function<void(const BuiltInPrinter&)> created) {
+  Install(std::move(created));
 }
 
 }  // namespace quillon::sim

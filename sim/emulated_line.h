@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/device.h"
+#include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
 #include "sim/printer_emulator.h"
 #include "sim/sim_options.h"
@@ -58,13 +59,35 @@ std::shared_ptr<platform::SerialDevice> OpenBuiltInPrinter(
     const std::string& options, std::string* error = nullptr,
     std::shared_ptr<PrinterEmulator>* printer = nullptr);
 
-// Makes platform::OpenDevice("sim[:options]") open a built-in printer: one
-// printer per option text, which keeps its state when the port is closed and
-// opened again, and which only one opener has at a time (a second open fails
-// with kErrorSharingViolation). A bad option text fails the open with
-// kErrorInvalidParameter, an unreadable image with kErrorFileNotFound.
-// `created`, if given, sees each emulator made.
+// What the built-in device made for one option text: the printer, its line,
+// and the knobs of the parallel port or USB printer it is reached through.
+struct BuiltInPrinter {
+  std::string options;
+  std::shared_ptr<PrinterEmulator> printer;
+  std::shared_ptr<platform::FakeSerialLine> line;
+  std::shared_ptr<platform::PrinterPortKnobs> port;
+};
+
+// Makes "sim[:options]" open a built-in printer, as a serial line
+// (platform::OpenDevice), a parallel port (OpenParallelDevice) or a USB
+// printer (OpenUsbDevice): one printer per option text, which keeps its
+// state when the port is closed and opened again. Over a parallel port or USB
+// the printer's line is wrapped in a platform::FakePrinterPort; all devices
+// of one printer share one PrinterPortKnobs.
+//
+// Only one opener at a time has the printer (a second open fails with
+// kErrorSharingViolation), except that a USB printer, which is opened shared,
+// may be opened again while it is open as a USB printer; both devices then
+// work on the same line.
+//
+// The flash= and log= files are written each time a device of the printer is
+// closed, and when the printer goes away if bytes came after the last close.
+//
+// A bad option text fails the open with kErrorInvalidParameter, an
+// unreadable image with kErrorFileNotFound. `created`, if given, sees each
+// printer made, before the first device is handed out.
 void InstallBuiltInPrinter();
 void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)> created);
+void InstallBuiltInPrinterWithKnobs(std::function<void(const BuiltInPrinter&)> created);
 
 }  // namespace quillon::sim
