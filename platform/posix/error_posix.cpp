@@ -9,7 +9,9 @@ namespace {
 thread_local int lastErrno = 0;
 }  // namespace
 
-void ClearLastErrno() { lastErrno = 0; }
+void ClearLastErrno() {
+  lastErrno = 0;
+}
 
 void SetLastErrorFromErrno(int err) {
   lastErrno = err;
@@ -19,7 +21,6 @@ void SetLastErrorFromErrno(int err) {
       code = kErrorSuccess;
       break;
     case ENOENT:
-    case ENODEV:
     case ENXIO:
       code = kErrorFileNotFound;
       break;
@@ -31,6 +32,7 @@ void SetLastErrorFromErrno(int err) {
       code = kErrorSharingViolation;
       break;
     case EBADF:
+    case ENODEV:  // the device behind an open descriptor has gone (a USB printer unplugged)
       code = kErrorInvalidHandle;
       break;
     case EINVAL:

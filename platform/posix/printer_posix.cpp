@@ -1,20 +1,62 @@
-// Parallel ports and USB printers on POSIX: not yet wired to ppdev and usblp.
-#include "platform/device.h"
+// The OS calls of the parallel port and USB printer backends, and what their
+// devices share.
+#include "platform/posix/printer_posix.h"
 
-namespace quillon::platform {
+#include <fcntl.h>
+#include <unistd.h>
 
-std::shared_ptr<SerialDevice> OpenOsParallel(const std::string&) {
-  SetLastError(kErrorNotSupported);
-  return nullptr;
-}
+namespace quillon::platform::posix {
 
-std::shared_ptr<SerialDevice> OpenOsUsb(const std::string&) {
-  SetLastError(kErrorNotSupported);
-  return nullptr;
-}
+namespace {
 
-bool FindOsUsbPrinter(std::string&, std::string&) {
+class SystemCalls final : public PrinterOs {
+ public:
+  int Open(const char* path, int flags) override { return ::open(path, flags); }
+  int Close(int fd) override { return ::close(fd); }
+  ssize_t Read(int fd, void* data, size_t n) override { return ::read(fd, data, n); }
+  ssize_t Write(int fd, const void* data, size_t n) override { return ::write(fd, data, n); }
+  int Ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }
+  int Poll(pollfd* fds, nfds_t n, int timeoutMs) override { return ::poll(fds, n, timeoutMs); }
+};
+
+std::atomic<PrinterOs*> installed{nullptr};
+
+bool NoSuchRequest() {
+  SetLastError(kErrorInvalidFunction);
   return false;
 }
 
-}  // namespace quillon::platform
+}  // namespace
+
+PrinterOs& RealPrinterOs() {
+  static SystemCalls calls;
+  return calls;
+}
+
+PrinterOs& GetPrinterOs() {
+  PrinterOs* os = installed.load();
+  return os ? *os : RealPrinterOs();
+}
+
+void SetPrinterOs(PrinterOs* os) {
+  installed.store(os);
+}
+
+// A printer port has no line settings and no queues to purge.
+bool PrinterDevice::GetState(Dcb&) {
+  return NoSuchRequest();
+}
+bool PrinterDevice::SetState(const Dcb&) {
+  return NoSuchRequest();
+}
+bool PrinterDevice::GetTimeouts(CommTimeouts&) {
+  return NoSuchRequest();
+}
+bool PrinterDevice::SetTimeouts(const CommTimeouts&) {
+  return NoSuchRequest();
+}
+bool PrinterDevice::Purge(uint32_t) {
+  return NoSuchRequest();
+}
+
+}  // namespace quillon::platform::posix

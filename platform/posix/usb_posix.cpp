@@ -1,0 +1,250 @@
+// The USB printer on Linux: a usblp node (/dev/usb/lpN), found through sysfs
+// by the printer's vendor and product ids.
+//
+// Choices worth knowing:
+// - The node is opened non-blocking. usblp supports poll(): a waiting read
+//   polls for input up to its time-out, then reads; a write that the driver
+//   cannot take yet (EAGAIN while a chunk is pending) polls for output and
+//   goes on, for at most 10 s in all, then reports what went out (success
+//   with fewer bytes).
+// - Writes go out in pieces of at most 4096 bytes, as on Windows.
+// - A printer that has been unplugged fails every call with ENODEV, which is
+//   reported as an invalid handle: the port layer then opens the printer
+//   again.
+// - usblp lets one program at a time open a node (EBUSY for the next), so
+//   the search looks at sysfs first and opens only the nodes of the
+//   printer's ids.
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/device.h"
+#include "platform/posix/printer_posix.h"
+
+namespace quillon::platform {
+
+namespace {
+
+constexpr uint32_t kUsbChunk = 4096;
+constexpr int64_t kWriteLimitMs = 10'000;
+constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+
+bool Fail(int err) {
+  SetLastErrorFromErrno(err);
+  return false;
+}
+
+bool FailClosed() {
+  SetLastError(kErrorInvalidHandle);
+  return false;
+}
+
+// The poll() time-out that ends at `deadline`.
+int PollTimeout(int64_t deadline, int64_t now) {
+  constexpr int64_t kLongest = 1 << 30;
+  return static_cast<int>(std::clamp<int64_t>(deadline - now, 0, kLongest));
+}
+
+class UsbDevice final : public posix::PrinterDevice {
+ public:
+  using PrinterDevice::PrinterDevice;
+  ~UsbDevice() override { Close(); }
+
+  // What has come in already.
+  bool Read(uint8_t* data, uint32_t n, uint32_t& got) override { return ReadWait(data, n, got, 0); }
+
+  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
+    got = 0;
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    Clock& clock = GetClock();
+    const int64_t deadline = clock.NowMs() + waitMs;
+    for (;;) {
+      pollfd input{fd_, POLLIN, 0};
+      const int rc = os_.Poll(&input, 1, PollTimeout(deadline, clock.NowMs()));
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return Fail(errno);
+      }
+      if (rc == 0) return true;  // nothing came in time
+      if (input.revents & POLLNVAL) return Fail(EBADF);
+      break;  // data, or an error that the read reports
+    }
+    for (;;) {
+      const ssize_t r = os_.Read(fd_, data, n);
+      if (r >= 0) {
+        got = static_cast<uint32_t>(r);
+        return true;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      return Fail(errno);  // ENODEV: unplugged
+    }
+  }
+
+  bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
+    written = 0;
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    Clock& clock = GetClock();
+    const int64_t deadline = clock.NowMs() + kWriteLimitMs;
+    while (written < n) {
+      const uint32_t chunk = std::min(n - written, kUsbChunk);
+      const ssize_t r = os_.Write(fd_, data + written, chunk);
+      if (r > 0) {
+        written += static_cast<uint32_t>(r);
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);  // ENODEV
+      // The driver still has a chunk to send: wait until it can take more.
+      const int64_t now = clock.NowMs();
+      if (now >= deadline) return true;
+      pollfd output{fd_, POLLOUT, 0};
+      const int rc = os_.Poll(&output, 1, PollTimeout(deadline, now));
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return Fail(errno);
+      }
+      if (rc == 0) return true;  // the deadline passed
+      if (output.revents & POLLNVAL) return Fail(EBADF);
+    }
+    return true;
+  }
+
+  bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got) override {
+    got = 0;
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    uint8_t id[posix::kUsbDeviceIdMax] = {};
+    while (os_.Ioctl(fd_, posix::UsbDeviceIdRequest(sizeof id), id) != 0) {
+      if (errno != EINTR) return Fail(errno);
+    }
+    // The driver returns no count: the identifier's own length says it.
+    const uint32_t length = std::min<uint32_t>((uint32_t{id[0]} << 8) | id[1], sizeof id);
+    got = std::min(length, size);
+    if (got > 0) std::memcpy(data, id, got);
+    return true;
+  }
+
+  bool QueryStatus(uint8_t& status) override {
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    int value = 0;
+    while (os_.Ioctl(fd_, posix::kLpGetStatus, &value) != 0) {
+      if (errno != EINTR) return Fail(errno);
+    }
+    status = static_cast<uint8_t>(value);
+    return true;
+  }
+
+  void Close() override {
+    if (closed_.exchange(true)) return;
+    std::unique_lock use(use_);  // waits for the calls still using the node
+    (void)os_.Close(fd_);
+  }
+};
+
+namespace fs = std::filesystem;
+
+// A hexadecimal number alone in a sysfs attribute file.
+bool ReadHex(const fs::path& file, unsigned long& value) {
+  std::ifstream in(file);
+  std::string text;
+  if (!(in >> text)) return false;
+  char* end = nullptr;
+  value = std::strtoul(text.c_str(), &end, 16);
+  return end != text.c_str() && *end == '\0';
+}
+
+// Whether the usbmisc entry belongs to a USB device with the id `id`: its
+// "device" is the USB interface, whose parent is the USB device.
+bool EntryHasId(const fs::path& entry, const UsbId& id) {
+  std::error_code error;
+  const fs::path interface = fs::canonical(entry / "device", error);
+  if (error) return false;
+  const fs::path device = interface.parent_path();
+  unsigned long vendor = 0;
+  unsigned long product = 0;
+  return ReadHex(device / "idVendor", vendor) && ReadHex(device / "idProduct", product) &&
+         vendor == id.vendor && product == id.product;
+}
+
+// The lp* entries of a usbmisc folder, lp2 before lp10.
+std::vector<std::string> PrinterEntries(const fs::path& usbmisc) {
+  struct Entry {
+    unsigned long number;
+    std::string name;
+  };
+  std::vector<Entry> entries;
+  std::error_code error;
+  for (fs::directory_iterator it(usbmisc, error), end; !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (!name.starts_with("lp")) continue;  // hiddevN and the like
+    const std::string digits = name.substr(2);
+    const bool numbered =
+        !digits.empty() && digits.size() <= 9 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    entries.push_back({numbered ? std::stoul(digits) : ~0UL, std::move(name)});
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.number != b.number ? a.number < b.number : a.name < b.name;
+  });
+  std::vector<std::string> names;
+  for (Entry& entry : entries) names.push_back(std::move(entry.name));
+  return names;
+}
+
+}  // namespace
+
+namespace posix {
+
+bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot, std::string& path,
+                         std::string& key) {
+  PrinterOs& os = GetPrinterOs();
+  const fs::path usbmisc = fs::path(sysRoot) / "class" / "usbmisc";
+  const std::vector<std::string> entries = PrinterEntries(usbmisc);
+  for (const UsbId& id : kPrinterUsbIds) {
+    for (const std::string& name : entries) {
+      if (!EntryHasId(usbmisc / name, id)) continue;
+      const std::string node = (fs::path(devRoot) / "usb" / name).string();
+      // Open and close again: a node that some program holds (EBUSY) or that
+      // has lost its device is passed over.
+      const int fd = os.Open(node.c_str(), kOpenFlags);
+      if (fd < 0) continue;
+      (void)os.Close(fd);
+      path = node;
+      key = name;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace posix
+
+std::shared_ptr<SerialDevice> OpenOsUsb(const std::string& path) {
+  posix::PrinterOs& os = posix::GetPrinterOs();
+  // EACCES: the user is not in the group that owns the node (usually lp).
+  const int fd = os.Open(path.c_str(), kOpenFlags);
+  if (fd < 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  return std::make_shared<UsbDevice>(os, fd);
+}
+
+bool FindOsUsbPrinter(std::string& path, std::string& key) {
+  return posix::FindUsbPrinterUnder("/sys", "/dev", path, key);
+}
+
+}  // namespace quillon::platform
