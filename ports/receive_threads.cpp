@@ -40,11 +40,17 @@ void ReceiveThread::Finish() {
   thread_.reset();  // joins
 }
 
+void ReceiveThread::Stop() {
+  m_hEventKill.Set();
+  platform::GetClock().WaitUntil(platform::kForever, [this] { return runDone_; });
+}
+
 void ReceiveThread::Start(platform::ThreadPriority priority, uint32_t endMessage) {
   thread_ = std::make_unique<platform::Thread>(
       [this, endMessage] {
         startedEvent.Set();
         Run();
+        platform::GetClock().Update([this] { runDone_ = true; });
         ended_.store(true);
         if (notifyWindow) notifyWindow->Post(endMessage, 0, 0);
       },
@@ -141,8 +147,12 @@ ReceiveThreads::Slot ReceiveThreads::Take(Slot& slot, bool onlyIfEnded) {
 }
 
 void ReceiveThreads::Stop(Slot& slot) {
-  std::lock_guard lock(mutex_);
-  if (slot) slot->m_hEventKill.Set();
+  Slot thread;
+  {
+    std::lock_guard lock(mutex_);
+    thread = slot;
+  }
+  if (thread) thread->Stop();
 }
 
 void ReceiveThreads::StartUsb(int bytes) {
@@ -150,14 +160,14 @@ void ReceiveThreads::StartUsb(int bytes) {
     old.reset();
     platform::Pause(1000);
   }
-  auto thread = std::make_unique<CReceiveUSBThread>(bytes, &window_);
+  auto thread = std::make_shared<CReceiveUSBThread>(bytes, &window_);
   std::lock_guard lock(mutex_);
   usbReceiveThread = std::move(thread);
 }
 
 void ReceiveThreads::StartParallel(int bytes) {
   Take(parallelReceiveThread, false).reset();
-  auto thread = std::make_unique<CReceiveParallelThread>(&window_, bytes);
+  auto thread = std::make_shared<CReceiveParallelThread>(&window_, bytes);
   std::lock_guard lock(mutex_);
   parallelReceiveThread = std::move(thread);
 }

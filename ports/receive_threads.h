@@ -26,6 +26,9 @@ class ReceiveThread {
 
   // Whether the thread has done its work and posted its end message.
   bool Ended() const { return ended_.load(); }
+  // Asks the thread to stop and waits until it no longer reads: a thread
+  // stopped while a read is out would take the answer to the next command.
+  void Stop();
 
   platform::Event m_hEventKill{true};
   platform::Event startedEvent{false};
@@ -44,6 +47,7 @@ class ReceiveThread {
 
  private:
   std::atomic<bool> ended_{false};
+  bool runDone_ = false;  // guarded by the clock's lock
   std::unique_ptr<platform::Thread> thread_;
 };
 
@@ -95,7 +99,9 @@ class ReceiveThreads {
   bool HoldsParallel();
 
  private:
-  using Slot = std::unique_ptr<ReceiveThread>;
+  // Shared: a stop request from the download's thread keeps the thread
+  // object alive while it waits, even if the window deletes it meanwhile.
+  using Slot = std::shared_ptr<ReceiveThread>;
   // Takes the thread out of its slot (under the lock) so that it can be
   // deleted outside it.
   Slot Take(Slot& slot, bool onlyIfEnded);

@@ -16,6 +16,7 @@
 #include "engine/flash_download.h"
 #include "engine/sector_plan.h"
 #include "platform/device.h"
+#include "platform/fake_printer_port.h"
 #include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "ports/receive_threads.h"
@@ -124,18 +125,29 @@ class SerialDownload : public ::testing::Test {
   }
   void TearDown() override {
     platform::SetSimulatorFactory(nullptr);
+    platform::SetUsbPrinterPath("");
+    ports::mainWindow = nullptr;
     ports::userTerminate = 0;
+    ports::useUsb = 0;
+    ports::useParallel = 0;
     std::filesystem::remove_all(dir);
   }
 
-  // Makes the printer (call once options are set up).
+  // Makes the printer (call once options are set up). As a parallel port or
+  // a USB printer it is reached through `port`'s knobs.
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
     auto line = emulated.line;
+    auto knobs = port;
     platform::SetSimulatorFactory(
-        [line](const std::string&, platform::DeviceClass) { return line->Device(); });
+        [line, knobs](const std::string&,
+                      platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
+          if (cls == platform::DeviceClass::kSerial) return line->Device();
+          return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
+        });
     download.SetWindow(&window);
   }
+  std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     const auto path = dir / name;
     std::ofstream(path, std::ios::binary)
@@ -152,6 +164,38 @@ class SerialDownload : public ::testing::Test {
     code = download.DownloadSerial("", path, engine::firstSector(mainProg, iplProg), mainProg,
                                    iplProg, 0, engine::flashSectorSizes,
                                    engine::SerialSettings{"sim", baud, parity, 1});
+    download.EndDownload();
+    return code;
+  }
+  // The parallel launch and send thread's sequence: open the port in its
+  // modes, check the image, run the procedure, end.
+  int RunParallel(const std::string& path, int mainProg, int iplProg) {
+    if (!emulated.printer) MakePrinter();
+    ports::useParallel = 1;
+    int code = download.OpenParallelPrinter("sim", iplProg);
+    if (code == engine::kSuccess) code = download.CheckImageFile(path);
+    if (code != engine::kSuccess) return code;
+    code = download.DownloadParallel("", path, engine::firstSector(mainProg, iplProg), mainProg,
+                                     iplProg, engine::flashSectorSizes);
+    download.EndDownload();
+    return code;
+  }
+  // The USB launch and send thread's: connect, check the image, run, end.
+  // A write that finds the printer gone reconnects through the window.
+  int RunUsb(const std::string& path, int mainProg, int iplProg, int pace = 2) {
+    if (!emulated.printer) MakePrinter();
+    ports::useUsb = 1;
+    platform::SetUsbPrinterPath("sim");
+    ports::mainWindow = &window;
+    window.reopen = [this] {
+      download.ClosePrinterPort();
+      return download.ConnectUsbPrinter() == engine::kSuccess;
+    };
+    int code = download.ConnectUsbPrinter();
+    if (code == engine::kSuccess) code = download.CheckImageFile(path);
+    if (code != engine::kSuccess) return code;
+    code = download.DownloadUSB("", path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
+                                pace, engine::flashSectorSizes);
     download.EndDownload();
     return code;
   }

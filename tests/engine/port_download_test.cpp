@@ -1,0 +1,260 @@
+// Whole downloads over the parallel port and USB against the in-process
+// printer emulator, reached through a fake parallel port or USB printer whose
+// receive threads the test window starts as the main dialog does.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/result_codes.h"
+#include "support/download_fixture.h"
+
+namespace quillon::engine {
+namespace {
+
+using platform::kAskCompatibility;
+using platform::kAskEcp;
+using platform::kAskNibble;
+using platform::NegotiationMask;
+using testing::Pattern;
+using Strings = std::vector<std::string>;
+using Times = std::vector<int64_t>;
+
+void Writes(Times& t, int n) {
+  t.insert(t.end(), static_cast<size_t>(n), 100);
+}
+
+class PortDownload : public testing::SerialDownload {
+ protected:
+  // The negotiations asked, as letters: C compatibility, N nibble, E ECP.
+  std::string Modes() {
+    std::string out;
+    for (const auto& n : port->Negotiations()) {
+      if (platform::SameModes(n.ask, kAskCompatibility)) out += 'C';
+      if (platform::SameModes(n.ask, kAskNibble)) out += 'N';
+      if (platform::SameModes(n.ask, kAskEcp)) out += 'E';
+    }
+    return out;
+  }
+  // The progress steps of the "Calculating checksum" statuses, in order.
+  std::vector<int> ChecksumSteps() {
+    std::vector<int> out;
+    for (const auto& s : window.Statuses()) {
+      if (s.statusText == "Calculating checksum" && s.progressPos == 0) {
+        out.push_back(s.progressStep);
+      }
+    }
+    return out;
+  }
+  int Sent(uint32_t id) {
+    const auto m = window.Messages();
+    return static_cast<int>(
+        std::count_if(m.begin(), m.end(), [id](const auto& x) { return x.id == id; }));
+  }
+  void Silent(sim::CommandKind kind, int nth) { options.faults.push_back({kind, nth, true, 0}); }
+};
+
+TEST_F(PortDownload, MainFirmwareOverTheParallelPortInEcpMode) {
+  const auto image = Pattern(131072);
+  ASSERT_EQ(RunParallel(WriteImage("fw.mfw", image), 1, 0), kSuccess);
+
+  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
+                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
+  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
+  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  EXPECT_EQ(Modes(), "CE");
+
+  // Cancel is never usable: the progress window opens disabled and is not
+  // told again.
+  const auto messages = window.Messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.front().id, platform::WM_OPEN_PROGRESS);
+  EXPECT_EQ(messages.front().wParam, 0u);
+  EXPECT_EQ(Sent(platform::WM_DISABLE_PROGRESS), 0);
+  EXPECT_EQ(Sent(platform::WM_CLOSE_PROGRESS), 1);
+  // Every answer came through a receive thread of its own.
+  EXPECT_EQ(Sent(platform::WM_START_PARALLEL_RECEIVE), 10);
+  EXPECT_EQ(Sent(platform::WM_START_USB_RECEIVE), 0);
+
+  // In the sector loop the checksum is paced by the sector's size; the
+  // deferred first sector keeps the serial pace.
+  EXPECT_EQ(ChecksumSteps(), (std::vector<int>{3276, 6400}));
+
+  // 7 s after the switch, no pause after the select in the loop, 1 s after
+  // the select of the deferred first sector.
+  Times expected = {100, 7000, 100};
+  Writes(expected, 4);  // erase 6, erase 7
+  Writes(expected, 2);  // select 7
+  Writes(expected, 9);  // data 7: prefix, four header bytes, four pieces
+  Writes(expected, 1);  // checksum
+  Writes(expected, 2);  // select 6
+  expected.push_back(1000);
+  Writes(expected, 9);
+  Writes(expected, 1);
+  expected.insert(expected.end(), {100, 100, -5});  // recalc, reset, the final wait
+  EXPECT_EQ(Timeline(), expected);
+}
+
+TEST_F(PortDownload, IplOverTheParallelPortUsesNibbleModeAndRenegotiatesAfterTheRestart) {
+  const auto image = Pattern(131072);
+  ASSERT_EQ(RunParallel(WriteImage("boot.ipl", image), 0, 1), kSuccess);
+  EXPECT_EQ(Commands(), (Strings{"switch", "status", "select 4", "data 4", "status", "erase 5",
+                                 "select 5", "data 5", "checksum", "reset"}));
+  EXPECT_EQ(Flash(4), std::vector<uint8_t>(image.begin() + 32768, image.begin() + 65536));
+  EXPECT_EQ(Flash(5), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
+  // Opening: compatibility, nibble. After the restart: compatibility,
+  // nibble, then both again before the (first and only) line check.
+  EXPECT_EQ(Modes(), "CNCNCN");
+  EXPECT_EQ(Modes().find('E'), std::string::npos);
+
+  // After the first sector: 9 s, 1 s, 1 s and 10 s before the line check.
+  const Times t = Timeline();
+  const auto restart = std::find(t.begin(), t.end(), -9);
+  ASSERT_NE(restart, t.end());
+  EXPECT_EQ(Times(restart, restart + 5), (Times{-9, 1000, 1000, 10000, 100}));
+}
+
+TEST_F(PortDownload, TwoSilentLineChecksRestoreTheParallelModesOnce) {
+  Silent(sim::CommandKind::kLineStatus, 1);
+  Silent(sim::CommandKind::kLineStatus, 2);
+  ASSERT_EQ(RunParallel(WriteImage("f.bin", Pattern(65536)), 0, 0), kSuccess);
+  EXPECT_EQ(Modes(), "CECE");
+  // Each silent check waited 4 to 5 s for its answer.
+  EXPECT_GE(clock.NowMs(), 8000 + 7000);
+}
+
+TEST_F(PortDownload, AFailedModeRestoreEndsTheParallelDownload) {
+  Silent(sim::CommandKind::kLineStatus, 1);
+  Silent(sim::CommandKind::kLineStatus, 2);
+  port->FailNegotiation(kAskEcp, 2);
+  EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(65536)), 0, 0), kEcpMode);
+
+  port = std::make_shared<platform::PrinterPortKnobs>();
+  emulated = {};
+  options.faults.clear();
+  Silent(sim::CommandKind::kLineStatus, 1);
+  Silent(sim::CommandKind::kLineStatus, 2);
+  port->FailNegotiation(kAskNibble, 2);
+  EXPECT_EQ(RunParallel(WriteImage("b.ipl", Pattern(131072)), 0, 1), kNibbleMode);
+}
+
+TEST_F(PortDownload, TheParallelOpeningSequenceMapsEachRefusal) {
+  port->FailNegotiation(kAskCompatibility, 1);
+  EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kCompatibilityMode);
+  download.ClosePrinterPort();
+  port->FailNegotiation(kAskEcp, 1);
+  EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kEcpMode);
+  download.ClosePrinterPort();
+  // Nibble granted for reading with another forward mode: back to
+  // compatibility, and the IPL download does not start.
+  port->GrantInstead(kAskNibble, 1, NegotiationMask{platform::kModeNibble, platform::kModeNone});
+  EXPECT_EQ(RunParallel(WriteImage("b.ipl", Pattern(100)), 0, 1), kNibbleMode);
+  EXPECT_EQ(Modes().substr(Modes().size() - 3), "CNC");
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(PortDownload, AParallelPrinterAnsweringAnotherModelGives1041) {
+  options.statusByte = 0x41;
+  EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kNotStandardModel);
+}
+
+TEST_F(PortDownload, MainFirmwareOverUsb) {
+  const auto image = Pattern(131072);
+  ASSERT_EQ(RunUsb(WriteImage("fw.mfw", image), 1, 0), kSuccess);
+  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
+                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
+  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
+  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  EXPECT_EQ(Sent(platform::WM_CLOSE_PROGRESS), 0);  // the main window closes it
+  EXPECT_EQ(Sent(platform::WM_DISABLE_PROGRESS), 0);
+  EXPECT_EQ(ChecksumSteps(), (std::vector<int>{3276, 6400}));
+  // Select and erase are one write each; a data block is the header in one
+  // write and one write per piece.
+  const auto sizes = port->WriteCallSizes();
+  EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 6u), 2);  // two data headers
+  // Their pieces, 16 KiB each, go out in chunks of 4 KiB.
+  EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 4096u), 32);
+  EXPECT_EQ(sizes.size(), 2u + 3u + 2u * (1u + 16u) + 2u + 2u + 1u);
+
+  // 8 s after the switch; 10 s before each checksum answer; 50 s before the
+  // CRC's answer. (The 1 s pauses between are those after each select,
+  // before the CRC status, and the main window's when it replaces a receive
+  // thread.)
+  const Times t = Timeline();
+  ASSERT_FALSE(t.empty());
+  EXPECT_EQ(t.front(), 8000);
+  EXPECT_EQ(t.back(), -5);
+  EXPECT_EQ(std::count(t.begin(), t.end(), 10000), 2);
+  EXPECT_EQ(std::count(t.begin(), t.end(), 100), 0);  // no serial write pauses
+  size_t run = 0, longest = 0;
+  for (const int64_t x : t) {
+    run = x == 1000 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  EXPECT_GE(longest, 50u);
+}
+
+TEST_F(PortDownload, WithoutChecksumPaceUsbKeepsTheSerialPace) {
+  ASSERT_EQ(RunUsb(WriteImage("f.bin", Pattern(131072)), 0, 0, /*pace=*/0), kSuccess);
+  EXPECT_EQ(ChecksumSteps(), (std::vector<int>{6400, 6400}));
+}
+
+TEST_F(PortDownload, IplOverUsbReconnectsAfterTheRestart) {
+  const auto image = Pattern(131072);
+  ASSERT_EQ(RunUsb(WriteImage("boot.ipl", image), 0, 1), kSuccess);
+  EXPECT_EQ(Flash(5), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
+  const Times t = Timeline();
+  const auto restart = std::find(t.begin(), t.end(), -9);
+  ASSERT_NE(restart, t.end());
+  EXPECT_EQ(*(restart + 1), 5000);
+  // The launch's connection and the one after the restart.
+  EXPECT_EQ(port->DeviceIdQueries(), 2);
+  EXPECT_EQ(port->StatusQueries(), 2);
+  EXPECT_EQ(port->DevicesOpen(), 0);  // every handle was closed
+}
+
+TEST_F(PortDownload, FourSilentLineChecksReconnectTheUsbPrinter) {
+  for (int n = 1; n <= 4; ++n) Silent(sim::CommandKind::kLineStatus, n);
+  EXPECT_EQ(RunUsb(WriteImage("f.bin", Pattern(65536)), 0, 0), kSuccess);
+  EXPECT_EQ(port->DeviceIdQueries(), 2);
+  EXPECT_EQ(port->DevicesOpen(), 0);
+}
+
+TEST_F(PortDownload, OverUsbThirtySilentChecksGiveBusyAndTheStatusByteIsNotLookedAt) {
+  options.statusByte = 0x41;  // another model: over USB the ACK is enough
+  ASSERT_EQ(RunUsb(WriteImage("f.bin", Pattern(100)), 0, 0), kSuccess);
+
+  port = std::make_shared<platform::PrinterPortKnobs>();
+  emulated = {};
+  options.silentFrom = 2;  // the switch is taken, nothing after it
+  EXPECT_EQ(RunUsb(WriteImage("f.bin", Pattern(100)), 0, 0), kInterfaceBusy);
+}
+
+TEST_F(PortDownload, AUsbPrinterThatVanishesMidBlockIsReconnectedAndTheChunkWrittenAgain) {
+  const auto image = Pattern(131072);
+  port->VanishOnWrite(6);  // a piece of the first data block
+  ASSERT_EQ(RunUsb(WriteImage("fw.mfw", image), 1, 0), kSuccess);
+  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
+  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  EXPECT_EQ(port->DeviceIdQueries(), 2);
+  const Times t = Timeline();
+  EXPECT_NE(std::find(t.begin(), t.end(), 1000), t.end());
+}
+
+TEST_F(PortDownload, UsbConnectionFailuresGiveTheirCodes) {
+  MakePrinter();
+  ports::useUsb = 1;
+  platform::SetUsbPrinterPath("");
+  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbOpen);  // nothing found (no QUILLON_USB here)
+  platform::SetUsbPrinterPath("sim");
+  port->SetDeviceIdFails(true);
+  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbDeviceId);
+  EXPECT_EQ(ports::usbHandle.load(), platform::kInvalidHandle);
+  port->SetDeviceIdFails(false);
+  port->SetStatusFails(true);
+  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbStatus);
+  EXPECT_EQ(ports::usbHandle.load(), platform::kInvalidHandle);
+  EXPECT_EQ(port->DevicesOpen(), 0);
+}
+
+}  // namespace
+}  // namespace quillon::engine
