@@ -137,6 +137,66 @@ TEST_F(Cli, APortNameMappedToTheBuiltInPrinter) {
   EXPECT_EQ(fs::file_size(flash), 4390912u);
 }
 
+// The bytes of the emulator's flash dump from `offset` on, as many as `size`.
+std::vector<char> DumpAt(const fs::path& dump, size_t offset, size_t size) {
+  std::ifstream in(dump, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<char> bytes(size);
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(Cli, AFontDownloadThroughTheParallelPort) {
+  const auto flash = dir / "lpt.bin";
+  const std::string image = Image("fonts.bin", 1000);
+  const ProcessResult r = Flash({"--json", "-t", "font", "-i", "PARALLEL", "-p", "lpt2", image},
+                                120000, {"QUILLON_LPT2=sim:flash=" + flash.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(LastLine(r.out),
+            "{\"code\":1,\"success\":true,\"message\":\"Download successfully completed!\","
+            "\"type\":\"US&EU FONT\",\"image\":\"" +
+                image + "\",\"port\":\"LPT2\"}");
+  const size_t sector18 = 0x10000 * 14;
+  EXPECT_EQ(DumpAt(flash, sector18, 1000), FileBytes(image));
+  EXPECT_EQ(DumpAt(flash, sector18 + 1000, 1), std::vector<char>{'\xFF'});
+}
+
+TEST_F(Cli, AFontDownloadOverUsbWithThePrinterNamedByItsPath) {
+  const auto flash = dir / "usb.bin";
+  const std::string image = Image("fonts.bin", 1000);
+  const ProcessResult r =
+      Flash({"-t", "font", "-i", "usb", "-p", "sim:flash=" + flash.string(), image}, 180000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!");
+  EXPECT_NE(r.err.find("Calculating checksum\n"), std::string::npos) << r.err;
+  EXPECT_EQ(DumpAt(flash, 0x10000 * 14, 1000), FileBytes(image));
+}
+
+TEST_F(Cli, PortsThatAreNotThereOnEachInterface) {
+  // A parallel port whose device does not exist, and no USB printer.
+  ProcessResult r = Flash({"-t", "font", "-i", "parallel", "-p", "LPT3", Image("f.bin", 10)}, 20000,
+                          {"QUILLON_LPT3=" + (dir / "none").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out), "result 1034: Unable to set parallel port!");
+  EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+
+  r = Flash({"-t", "font", "-i", "usb", "-p", (dir / "lp9").string(), Image("f.bin", 10)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out),
+            "result 1038: 1.Ensure that the printer is the default printer. 2.Check that the USB "
+            "cable is plugged into the printer and the printer's interface is set to USB!");
+
+  // The parallel port names stop at LPT10, and line settings are not checked.
+  r = Flash({"-t", "font", "-i", "parallel", "-p", "LPT11", "-b", "300", Image("f.bin", 10)});
+  EXPECT_EQ(LastLine(r.out), "result 1033: Invalid parallel port selection !");
+}
+
 // Sends SIGINT once each time the standard error first shows one of `marks`,
 // in order.
 testing::OutputWatcher InterruptAt(std::vector<std::string> marks) {

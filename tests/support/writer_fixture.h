@@ -17,6 +17,7 @@
 #include "app/writer_dlg.h"
 #include "engine/flash_download.h"
 #include "platform/device.h"
+#include "platform/fake_printer_port.h"
 #include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "res/resource.h"
@@ -68,6 +69,8 @@ class WriterFixture : public ::testing::Test {
     backend.SetMessageObserver(nullptr);
     platform::SetSimulatorFactory(nullptr);
     MapCom1("");
+    MapPort("QUILLON_LPT1", "");
+    platform::SetUsbPrinterPath("");
     ports::useUsb = 0;
     ports::useParallel = 0;
     ports::userTerminate = 0;
@@ -87,24 +90,38 @@ class WriterFixture : public ::testing::Test {
   }
 
   // Where COM1 leads (QUILLON_COMn); "" for the platform's own port.
-  static void MapCom1(const std::string& target) {
-#ifdef _WIN32
-    _putenv_s("QUILLON_COM1", target.c_str());  // an empty value removes it
-#else
-    if (target.empty()) {
-      unsetenv("QUILLON_COM1");
-    } else {
-      setenv("QUILLON_COM1", target.c_str(), 1);
-    }
-#endif
-  }
+  static void MapCom1(const std::string& target) { MapPort("QUILLON_COM1", target); }
 
-  // A printer behind COM1 (call once the options are set).
+  // A printer behind COM1 (call once the options are set), also reached as
+  // a parallel port or a USB printer through `port`'s knobs when LPT1 or the
+  // USB printer is mapped to "sim" (see MapPrinterPorts).
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
     auto line = emulated.line;
+    auto knobs = port;
     platform::SetSimulatorFactory(
-        [line](const std::string&, platform::DeviceClass) { return line->Device(); });
+        [line, knobs](const std::string&,
+                      platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
+          if (cls == platform::DeviceClass::kSerial) return line->Device();
+          return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
+        });
+  }
+  std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
+  // LPT1 and the USB printer lead to the printer of MakePrinter.
+  static void MapPrinterPorts() {
+    MapPort("QUILLON_LPT1", "sim");
+    platform::SetUsbPrinterPath("sim");
+  }
+  static void MapPort(const std::string& variable, const std::string& target) {
+#ifdef _WIN32
+    _putenv_s(variable.c_str(), target.c_str());  // an empty value removes it
+#else
+    if (target.empty()) {
+      unsetenv(variable.c_str());
+    } else {
+      setenv(variable.c_str(), target.c_str(), 1);
+    }
+#endif
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     const auto path = dir / name;
