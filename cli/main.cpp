@@ -377,8 +377,11 @@ int Run(int argc, char** argv) {
     device = "the built-in printer";
   }
 
+  // The port as the result names it: over USB what was given, if anything.
+  const std::string reportedPort =
+      !ports::useUsb ? v.portName : (o.port.empty() ? std::string("USB") : o.port);
   engine::CFlashDownload download;
-  if (!download.printer) return Report(o, engine::kInsufficientMemory, v.portName);
+  if (!download.printer) return Report(o, engine::kInsufficientMemory, reportedPort);
   Host host(view, device, download);
   download.SetWindow(&host);
   ports::mainWindow = &host;
@@ -397,7 +400,7 @@ int Run(int argc, char** argv) {
     if (code != engine::kSuccess) {
       host.ShowResult(code);
       download.ClosePrinterPort();
-      return Report(o, code, device);
+      return Report(o, code, reportedPort);
     }
   } else if (v.isParallel) {
     if (const int code = download.OpenParallelPrinter(v.portName, v.iplProg);
@@ -459,7 +462,7 @@ int Run(int argc, char** argv) {
   // A download stopped by the user counts as cancelled, unless it had
   // completed all the same.
   if (forced && result != engine::kSuccess) result = engine::kCancelled;
-  return Report(o, result, ports::useUsb ? device : v.portName);
+  return Report(o, result, reportedPort);
 }
 
 }  // namespace

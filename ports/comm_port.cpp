@@ -200,6 +200,9 @@ int CCommPort::WriteUsb(const uint8_t* data, int length) {
   int offset = 0;
   int remaining = length;
   while (remaining > 0) {
+    // A stop request ends the write as it ends a serial one (the dialog's
+    // USB download cannot be cancelled; the command line can stop one).
+    if (userTerminate) return 0;
     const uint32_t chunk = static_cast<uint32_t>(std::min(remaining, kUsbChunk));
     uint32_t written = 0;
     if (platform::WriteDevice(usbHandle.load(), data + offset, chunk, &written)) {

@@ -11,6 +11,9 @@
 #        wine-line-test.sh builtin SIM QUILLON_FLASH_EXE
 #          the same download into the built-in emulated printer (--port
 #          sim:flash=FILE), with no serial line at all
+#        wine-line-test.sh usb|parallel SIM QUILLON_FLASH_EXE
+#          the same download into the built-in emulated printer reached as a
+#          USB printer or through a parallel port (--interface usb|parallel)
 #        wine-line-test.sh ctrlc SIM QUILLON_FLASH_EXE
 #          Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) while
 #          the printer is switched cancels; while flashing, a second one
@@ -123,7 +126,7 @@ case "$mode" in
     stop_printer
     ;;
 
-  font | builtin)
+  font | builtin | usb | parallel)
     size=100000
     head -c "$size" /dev/urandom >"$work/fonts.bin"
     status=0
@@ -131,8 +134,11 @@ case "$mode" in
       start_printer --flash-out "$work/flash.bin"
       run_windows "$exe" --type font --port COM1 fonts.bin || status=$?
       stop_printer
-    else
+    elif [[ $mode == builtin ]]; then
       run_windows "$exe" --type font --port sim:flash=flash.bin fonts.bin || status=$?
+    else
+      run_windows "$exe" --type font --interface "$mode" --port sim:flash=flash.bin fonts.bin ||
+        status=$?
     fi
     last="$(tail -n 1 "$work/win.out" | tr -d '\r')"
     [[ "$last" == "result 1: Download successfully completed!" ]] ||
