@@ -1,0 +1,328 @@
+#!/usr/bin/env bash
+# Real-time benchmark of a main firmware download over USB and over the
+# parallel port.
+#
+# quillon-flash writes a random main firmware image into the built-in
+# emulated printer (-p sim:flash=FILE,log=FILE), reached as a USB printer
+# (--interface usb) or as a parallel port (--interface parallel), in real
+# time. For each interface the script prints the wall time against the floor
+# made of the procedure's fixed pauses and waits, the CPU time as a share of
+# the wall time, and the peak resident memory.
+#
+# It prints figures and exits 0 even when a target is missed; the exit status
+# is non-zero only when a download itself (or the build, or the flash check)
+# failed.
+set -euo pipefail
+export LC_ALL=C
+
+usage() {
+  cat <<'EOF'
+usage: bench/port_download.sh [options]
+
+  --interface IF    usb, parallel or both (default both: usb first)
+  --build-dir DIR   build tree holding cli/quillon-flash
+                    (default: build/release of the source tree)
+  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
+  --no-build        use the program as it is, do not run the build
+  --proc-timing     measure CPU time and memory with bash and /proc instead of
+                    /usr/bin/time
+  -h, --help        this text
+EOF
+}
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source_dir="$(cd "$here/.." && pwd)"
+build_dir="$source_dir/build/release"
+sectors=4
+interfaces="both"
+do_build=1
+proc_timing=0
+
+while (($#)); do
+  case "$1" in
+    --interface) interfaces="${2:?--interface needs usb, parallel or both}"; shift 2 ;;
+    --build-dir) build_dir="${2:?--build-dir needs a directory}"; shift 2 ;;
+    --sectors) sectors="${2:?--sectors needs a number}"; shift 2 ;;
+    --no-build) do_build=0; shift ;;
+    --proc-timing) proc_timing=1; shift ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "port_download: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
+case "$interfaces" in
+  usb | parallel) ;;
+  both) interfaces="usb parallel" ;;
+  *) echo "port_download: --interface must be usb, parallel or both" >&2; exit 2 ;;
+esac
+
+# Sectors 6 to 70 are 64 KiB each: a main firmware image may span 65 of them.
+if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
+  echo "port_download: --sectors must be 1..65" >&2
+  exit 2
+fi
+
+die() { echo "port_download: $*" >&2; exit 1; }
+
+# --- 1. Build ----------------------------------------------------------------
+flash_bin="$build_dir/cli/quillon-flash"
+if ((do_build)); then
+  if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
+    echo "configuring $build_dir" >&2
+    (cd "$source_dir" && cmake --preset release -B "$build_dir" >&2) || die "configuration failed"
+  fi
+  cmake --build "$build_dir" -j2 --target quillon-flash >&2 || die "build failed"
+fi
+[[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
+
+# --- Timing tools --------------------------------------------------------------
+gnu_time=/usr/bin/time
+if ((!proc_timing)) && [[ ! -x "$gnu_time" ]]; then
+  if ((EUID == 0)) && command -v apt-get >/dev/null; then
+    echo "installing the time package" >&2
+    apt-get install -y time >&2 || true
+  fi
+  [[ -x "$gnu_time" ]] || { echo "no /usr/bin/time: measuring through /proc" >&2; proc_timing=1; }
+fi
+# The emulator's transcript is stamped with the monotonic clock; one sample
+# of the monotonic and the wall clock together places it on the wall clock.
+# Perl's Time::HiRes reads both; without it the waits are not placed.
+clock_pair() {
+  perl -MTime::HiRes=clock_gettime,CLOCK_MONOTONIC,CLOCK_REALTIME \
+    -e 'printf "%.6f %.6f\n", clock_gettime(CLOCK_MONOTONIC), clock_gettime(CLOCK_REALTIME)' \
+    2>/dev/null || true
+}
+
+# --- 2. Image ------------------------------------------------------------------
+work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+sector_bytes=65536
+image_bytes=$((sectors * sector_bytes))
+image="$work/image.mfw"
+head -c "$image_bytes" /dev/urandom >"$image"
+
+# The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from address
+# 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at 0x20000.
+image_at=$((0x20000))
+
+# --- 3. The floor of each interface ------------------------------------------------
+# Fixed timing of the procedure for K sectors (ms). Main firmware: the first
+# sector is erased first; each of the other K-1 is erased, selected, written
+# and verified; then the first sector is selected, written and verified; then
+# the CRC recalculation and the reset. Over both interfaces every answer is
+# read by a receive thread that the main window starts for it.
+K=$sectors
+floor_lines=()
+floor_ms=0
+add() { # ms text
+  floor_ms=$((floor_ms + $1))
+  floor_lines+=("$(printf '  %-54s %8.3f s' "$2" "$(awk -v ms="$1" 'BEGIN { print ms / 1000 }')")")
+}
+plan_floor() { # interface
+  floor_lines=()
+  floor_ms=0
+  if [[ "$1" == usb ]]; then
+    # Answers: line status, K erases, K selects, K data blocks, 2 per
+    # checksum (ACK, then the value), 2 for the CRC recalculation.
+    local answers=$((5 * K + 3))
+    add 1000 "pause after opening the printer (launch)  1000 ms"
+    add 2000 "send thread, before the download         2000 ms"
+    add 8000 "pause after the switch                   8000 ms"
+    add $((answers * 50)) "$(printf 'receive thread, before its first read %3d x 50 ms' "$answers")"
+    add $(((answers - 1) * 1000)) "$(printf 'receive thread replaced by the window %3d x 1000 ms' $((answers - 1)))"
+    add $((K * 1000)) "$(printf 'pause after each select               %3d x 1000 ms' "$K")"
+    add $((K * 10000)) "$(printf 'pause before each checksum answer     %3d x 10 s' "$K")"
+    add 1000 "pause before the CRC recalculation       1000 ms"
+    add 50000 "pause before the CRC answer              50 x 1 s"
+    add 5000 "whole-second wait after the reset        5 s at least"
+    add 1500 "send thread, after the download          500 + 1000 ms"
+  else
+    # Writes: switch 1, line status 1, erase 2, select 2, data block 9
+    # (prefix, 4 header bytes, 4 pieces of 16 KiB), checksum 1, CRC
+    # recalculation 1, reset 1. Answers: line status, K erases, K selects,
+    # K data blocks, K checksums, the CRC recalculation.
+    local writes=$((14 * K + 4))
+    local answers=$((4 * K + 2))
+    add 1000 "send thread, before the download         1000 ms"
+    add $((writes * 100)) "$(printf 'port writes                           %3d x 100 ms' "$writes")"
+    add 7000 "pause after the switch                   7000 ms"
+    add $((answers * 750)) "$(printf 'receive thread, after its read        %3d x 750 ms' "$answers")"
+    add 1000 "pause after selecting the first sector   1000 ms"
+    add 5000 "whole-second wait after the reset        5 s at least"
+    add 500 "send thread, after the download          500 ms"
+  fi
+}
+
+# --- 4. One download ---------------------------------------------------------------
+failed_any=0
+summary=()
+
+run_one() { # interface
+  local iface="$1"
+  local dir="$work/$iface"
+  mkdir -p "$dir"
+  plan_floor "$iface"
+  local limit_s=$((2 * floor_ms / 1000 + 60))
+  local flash_cmd=("$flash_bin" -q --type main --interface "$iface"
+    -p "sim:flash=$dir/flash.bin,log=$dir/sim.log" "$image")
+  local t0 t1 flash_rc user_s="" sys_s="" peak_kib=0 pair
+
+  echo "running the $iface download (floor $(awk -v ms="$floor_ms" 'BEGIN { printf "%.1f", ms / 1000 }') s)" >&2
+  pair="$(clock_pair)"
+  set +e
+  if ((!proc_timing)); then
+    t0="$EPOCHREALTIME"
+    timeout "$limit_s" "$gnu_time" -o "$dir/time.txt" -f '%U %S %M %x' \
+      "${flash_cmd[@]}" >"$dir/flash.out" 2>"$dir/flash.err"
+    flash_rc=$?
+    t1="$EPOCHREALTIME"
+    read -r user_s sys_s peak_kib _ < <(tail -n 1 "$dir/time.txt") || true
+  else
+    # CPU time from the shell's account of its children, peak memory from the
+    # program's VmHWM sampled every 20 ms (it only grows: the last sample is
+    # the peak).
+    descendants() { # pid: the pids below it
+      local c
+      for c in $(pgrep -P "$1" 2>/dev/null); do echo "$c"; descendants "$c"; done
+    }
+    TIMEFORMAT='%3U %3S'
+    t0="$EPOCHREALTIME"
+    {
+      { time timeout "$limit_s" "${flash_cmd[@]}" >"$dir/flash.out" 2>"$dir/flash.err"; } 2>"$dir/cpu.txt"
+      rc=$?
+      echo "$EPOCHREALTIME" >"$dir/end.txt"
+      exit "$rc"
+    } &
+    local job_pid=$! p key value
+    while kill -0 "$job_pid" 2>/dev/null; do
+      for p in $(descendants "$job_pid"); do
+        [[ "$(cat "/proc/$p/comm" 2>/dev/null)" == quillon-flash ]] || continue
+        while read -r key value _; do
+          if [[ "$key" == VmHWM: ]] && ((value > peak_kib)); then peak_kib=$value; fi
+        done 2>/dev/null <"/proc/$p/status"
+      done
+      sleep 0.02
+    done
+    wait "$job_pid"
+    flash_rc=$?
+    t1="$(cat "$dir/end.txt" 2>/dev/null || echo "$EPOCHREALTIME")"
+    read -r user_s sys_s < <(tail -n 1 "$dir/cpu.txt") || true
+  fi
+  set -e
+
+  # --- Check the result and the flash
+  local result_line failed=0 flash_check="missing"
+  result_line="$(tail -n 1 "$dir/flash.out" 2>/dev/null || true)"
+  if ((flash_rc != 0)); then
+    echo "port_download: quillon-flash --interface $iface exited with status $flash_rc" >&2
+    sed 's/^/  /' "$dir/flash.err" >&2 || true
+    failed=1
+  fi
+  if [[ "$result_line" != "result 1:"* ]]; then
+    echo "port_download: last output line is not result 1: '$result_line'" >&2
+    failed=1
+  fi
+  if [[ -f "$dir/flash.bin" ]]; then
+    local flash_size tail_at
+    flash_size=$(stat -c %s "$dir/flash.bin")
+    if cmp -s -n "$image_bytes" "$image" "$dir/flash.bin" 0 "$image_at"; then
+      flash_check="image found at $(printf '0x%06X' "$image_at") (sector 6)"
+      erased() { # offset length: all 0xFF?
+        cmp -s -n "$2" <(head -c "$2" /dev/zero | tr '\0' '\377') "$dir/flash.bin" 0 "$1"
+      }
+      tail_at=$((image_at + image_bytes))
+      if erased 0 "$image_at" && erased "$tail_at" $((flash_size - tail_at)); then
+        flash_check+=", rest of the flash erased"
+      else
+        flash_check+=", but bytes outside the image were written"
+        failed=1
+      fi
+    else
+      flash_check="image NOT found at $(printf '0x%06X' "$image_at")"
+      failed=1
+    fi
+  fi
+  [[ "$flash_check" != missing ]] || { echo "port_download: no flash dump" >&2; failed=1; }
+
+  # --- The transcript: switch and reset frames (monotonic ms)
+  local t_switch_ms t_reset_ms
+  t_switch_ms="$(awk '$4 == "switch" {print $1; exit}' "$dir/sim.log" 2>/dev/null || true)"
+  t_reset_ms="$(awk '$4 == "reset" {print $1}' "$dir/sim.log" 2>/dev/null | tail -n 1 || true)"
+
+  # --- Report
+  local report
+  report="$(printf '%s\n' "${floor_lines[@]}")"
+  FLOOR_LINES="$report" awk -v iface="$iface" -v K="$K" -v bytes="$image_bytes" -v result="$result_line" \
+    -v check="$flash_check" -v floor_ms="$floor_ms" \
+    -v t0="$t0" -v t1="$t1" -v user="${user_s:-0}" -v sys="${sys_s:-0}" \
+    -v peak="${peak_kib:-0}" -v pair="$pair" -v tsw="$t_switch_ms" -v trs="$t_reset_ms" \
+    -v failed="$failed" -v how="$([[ $proc_timing == 1 ]] && echo /proc || echo /usr/bin/time)" '
+function verdict(ok) { return ok ? "met" : "MISSED" }
+BEGIN {
+  wall = t1 - t0
+  floor_s = floor_ms / 1000
+  cpu = user + sys
+  printf "%s download benchmark: main firmware, %d sector(s) of 64 KiB (%d bytes), sectors 6..%d\n", (iface == "usb" ? "USB" : "Parallel port"), K, bytes, 5 + K
+  printf "  result                 %s\n", result
+  printf "  flash check            %s\n", check
+  if (failed) {
+    print "The download failed: no figures."
+    exit
+  }
+  printf "Floor (fixed timing of the procedure):\n%s\n", ENVIRON["FLOOR_LINES"]
+  printf "  %-54s %8.3f s\n", "floor", floor_s
+  # The one whole-second wait, after the reset: begun at wall time s, it ends
+  # at the start of second floor(s) + 6. Over USB the reset write has no pause
+  # after it, over the parallel port 100 ms.
+  split(pair, p, " ")
+  have_wait = (trs != "" && p[1] != "" && p[2] != "")
+  if (have_wait) {
+    s = p[2] + (trs / 1000 - p[1]) + (iface == "usb" ? 0 : 0.1)
+    w = int(s) + 6 - s
+    expected = floor_s + (w - 5)
+    printf "  %-54s %8.3f s\n", "wait after the reset as it fell", w
+    printf "  %-54s %8.3f s\n", "expected with it", expected
+    if (tsw != "")
+      printf "  %-54s %8.3f s\n", sprintf("(check: start to the switch frame, pauses %d s)", (iface == "usb" ? 3 : 1)), p[2] + (tsw / 1000 - p[1]) - t0
+  }
+  printf "Figures (CPU and memory by %s):\n", how
+  printf "  wall time              %.3f s\n", wall
+  r = wall / floor_s
+  printf "  wall / floor           %.4f   (%+.0f ms over the floor)\n", r, (wall - floor_s) * 1000
+  if (have_wait) {
+    re = wall / expected
+    printf "  wall / expected        %.4f   target <= 1.02   %s   (%+.0f ms over the expected)\n", re, verdict(re <= 1.02), (wall - expected) * 1000
+  }
+  share = wall > 0 ? 100 * cpu / wall : 0
+  printf "  CPU time (user+sys)    %.3f s (user %.3f, sys %.3f) = %.3f %% of wall   target <= 1 %%   %s\n", cpu, user, sys, share, verdict(share <= 1)
+  printf "  peak resident memory   %d KiB = %.2f MiB (the emulated printer and its 4,390,912-byte flash included)\n", peak, peak / 1024
+}'
+  local line
+  line="$(awk -v iface="$iface" -v t0="$t0" -v t1="$t1" -v floor_ms="$floor_ms" \
+    -v user="${user_s:-0}" -v sys="${sys_s:-0}" -v peak="${peak_kib:-0}" -v failed="$failed" '
+BEGIN {
+  if (failed) { printf "  %-9s FAILED", iface; exit }
+  wall = t1 - t0
+  printf "  %-9s wall %8.3f s   floor %8.3f s   wall/floor %.4f   CPU %.3f %%   peak %d KiB",
+    iface, wall, floor_ms / 1000, wall / (floor_ms / 1000), (wall > 0 ? 100 * (user + sys) / wall : 0), peak
+}')"
+  summary+=("$line")
+  echo
+  if ((failed)); then failed_any=1; fi
+}
+
+for iface in $interfaces; do
+  run_one "$iface"
+done
+
+if ((${#summary[@]} > 1)); then
+  echo "Summary ($sectors sector(s)):"
+  printf '%s\n' "${summary[@]}"
+fi
+
+if ((failed_any)); then
+  echo "port_download: a download FAILED" >&2
+  exit 1
+fi
+exit 0
