@@ -16,6 +16,7 @@
 #include <string>
 
 #include "res/resource.h"
+#include "support/environment.h"
 #include "win32dlg/win32_fixture.h"
 
 namespace quillon::app {
@@ -89,6 +90,74 @@ TEST_F(Win32OnCom1, AFontDownloadThroughQuillonExe) {
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 1u);  // the last result shown: success
   for (const std::string& text : texts) std::printf("progress: %s\n", text.c_str());
+}
+
+// The same download into the built-in emulated printer reached as a USB
+// printer or through LPT1, with no serial line at all.
+class Win32PrinterPorts : public testing::Win32Test {
+ protected:
+  void TearDown() override {
+    testing::UnsetEnvironment("QUILLON_USB");
+    testing::UnsetEnvironment("QUILLON_LPT1");
+    testing::Win32Test::TearDown();
+  }
+  // Runs Quillon.exe through one download; the texts the progress window
+  // showed.
+  std::set<std::string> Download(int radio, const char* port) {
+    std::set<std::string> texts;
+    const std::string file = testing::WindowsPath(WriteFile("fonts.bin", 40000));
+    auto process = probe::Process::Start(testing::QuotedProgram(QUILLON_EXE));
+    EXPECT_NE(process, nullptr);
+    if (!process) return texts;
+    probe::CommonDialogWatcher program(process->Id());
+    const ui::WindowHandle main = probe::WaitForTopLevel(kMainCaption, 20000, process->Id());
+    EXPECT_NE(main, kNoWindow);
+    probe::Click(main, radio);
+    if (port) {
+      EXPECT_TRUE(probe::PickListEntry(main, IDC_PORT_LIST, port));
+    }
+    EXPECT_TRUE(probe::PickListEntry(main, IDC_TYPE_LIST, "US&EU FONT"));
+    program.AnswerFileDialog(file);
+    EXPECT_TRUE(probe::PostClick(main, IDC_BROWSE));
+    EXPECT_TRUE(program.WaitForFileDialogs(1, 20000));
+    EXPECT_TRUE(probe::PostClick(main, IDC_FLASH_NOW));
+    const ui::WindowHandle progress =
+        probe::WaitForTopLevel(kProgressCaption, 30000, process->Id());
+    EXPECT_NE(progress, kNoWindow);
+    // Cancel never reacts over these interfaces.
+    EXPECT_FALSE(probe::ControlEnabled(progress, IDC_PROGRESS_CANCEL));
+    probe::WaitUntil(
+        [&] {
+          if (!probe::Exists(progress)) return true;
+          const std::string text = probe::ControlText(progress, IDC_PROGRESS_GROUP);
+          if (!text.empty()) texts.insert(text);
+          return false;
+        },
+        180000);
+    EXPECT_TRUE(program.WaitForMessageBoxes(1, 60000));
+    const auto boxes = program.MessageBoxes();
+    EXPECT_EQ(boxes.size(), 1u);
+    if (!boxes.empty()) {
+      EXPECT_EQ(boxes[0].text, "Download successfully completed!");
+    }
+    EXPECT_TRUE(probe::WaitUntil([&] { return probe::ControlEnabled(main, IDC_EXIT); }, 10000));
+    EXPECT_TRUE(probe::PostClick(main, IDC_EXIT));
+    const std::optional<uint32_t> code = process->Wait(20000);
+    EXPECT_EQ(code.value_or(0), 1u);
+    return texts;
+  }
+};
+
+TEST_F(Win32PrinterPorts, AFontDownloadOverUsb) {
+  ASSERT_TRUE(testing::SetEnvironment("QUILLON_USB", "sim"));
+  const auto texts = Download(IDC_USB, nullptr);
+  EXPECT_EQ(texts.count("Calculating checksum"), 1u);
+}
+
+TEST_F(Win32PrinterPorts, AFontDownloadThroughTheParallelPort) {
+  ASSERT_TRUE(testing::SetEnvironment("QUILLON_LPT1", "sim"));
+  const auto texts = Download(IDC_PARALLEL, "LPT1");
+  EXPECT_EQ(texts.count("Checking communication line status..."), 1u);
 }
 
 }  // namespace
