@@ -234,6 +234,27 @@ bool SerialDevice::ReadWait(uint8_t*, uint32_t, uint32_t& got, uint32_t) {
   return false;
 }
 
+bool PrinterPortDevice::GetState(Dcb&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+bool PrinterPortDevice::SetState(const Dcb&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+bool PrinterPortDevice::GetTimeouts(CommTimeouts&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+bool PrinterPortDevice::SetTimeouts(const CommTimeouts&) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+bool PrinterPortDevice::Purge(uint32_t) {
+  SetLastError(kErrorInvalidFunction);
+  return false;
+}
+
 bool NegotiateDevice(Handle h, const NegotiationMask& ask, NegotiationMask& granted) {
   ++CallCounts().negotiate;
   auto d = Lookup(h);

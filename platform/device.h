@@ -96,6 +96,18 @@ class SerialDevice {
   virtual bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs);
 };
 
+// A parallel port or a USB printer: it has no line settings, time-outs or
+// queues to purge, and those calls fail with kErrorInvalidFunction, as the
+// communications calls do on such a handle.
+class PrinterPortDevice : public SerialDevice {
+ public:
+  bool GetState(Dcb& dcb) override;
+  bool SetState(const Dcb& dcb) override;
+  bool GetTimeouts(CommTimeouts& t) override;
+  bool SetTimeouts(const CommTimeouts& t) override;
+  bool Purge(uint32_t flags) override;
+};
+
 // Opens a device by its path ("\\.\COM3", a POSIX path, "sim..."), for
 // reading and writing, exclusively. Returns kInvalidHandle on failure.
 Handle OpenDevice(const std::string& path);

@@ -21,11 +21,6 @@ class SystemCalls final : public PrinterOs {
 
 std::atomic<PrinterOs*> installed{nullptr};
 
-bool NoSuchRequest() {
-  SetLastError(kErrorInvalidFunction);
-  return false;
-}
-
 }  // namespace
 
 PrinterOs& RealPrinterOs() {
@@ -40,23 +35,6 @@ PrinterOs& GetPrinterOs() {
 
 void SetPrinterOs(PrinterOs* os) {
   installed.store(os);
-}
-
-// A printer port has no line settings and no queues to purge.
-bool PrinterDevice::GetState(Dcb&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::SetState(const Dcb&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::GetTimeouts(CommTimeouts&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::SetTimeouts(const CommTimeouts&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::Purge(uint32_t) {
-  return NoSuchRequest();
 }
 
 }  // namespace quillon::platform::posix

@@ -92,17 +92,11 @@ bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot,
 // Every call that uses the descriptor holds `use_` shared; Close takes it
 // exclusively, so the descriptor is closed only after those calls have
 // returned (each of them is bounded in time).
-class PrinterDevice : public SerialDevice {
+class PrinterDevice : public PrinterPortDevice {
  public:
   PrinterDevice(PrinterOs& os, int fd) : os_(os), fd_(fd) {}
   PrinterDevice(const PrinterDevice&) = delete;
   PrinterDevice& operator=(const PrinterDevice&) = delete;
-
-  bool GetState(Dcb& dcb) override;
-  bool SetState(const Dcb& dcb) override;
-  bool GetTimeouts(CommTimeouts& t) override;
-  bool SetTimeouts(const CommTimeouts& t) override;
-  bool Purge(uint32_t flags) override;
 
  protected:
   PrinterOs& os_;

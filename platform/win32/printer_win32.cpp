@@ -66,11 +66,6 @@ class SystemCalls final : public PrinterOs {
 
 std::atomic<PrinterOs*> installed{nullptr};
 
-bool NoSuchRequest() {
-  SetLastError(kErrorInvalidFunction);
-  return false;
-}
-
 // The registry's names are at most 255 characters.
 constexpr DWORD kNameSize = 256;
 
@@ -111,23 +106,6 @@ PrinterOs& GetPrinterOs() {
 
 void SetPrinterOs(PrinterOs* os) {
   installed.store(os);
-}
-
-// A printer port has no line settings and no queues to purge.
-bool PrinterDevice::GetState(Dcb&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::SetState(const Dcb&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::GetTimeouts(CommTimeouts&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::SetTimeouts(const CommTimeouts&) {
-  return NoSuchRequest();
-}
-bool PrinterDevice::Purge(uint32_t) {
-  return NoSuchRequest();
 }
 
 void PrinterDevice::Close() {

@@ -106,18 +106,13 @@ class ScopedPrinterOs {
 // handle, the calls it was opened with, and no serial line settings. Every
 // call that uses the handle holds `use_` shared; Close takes it exclusively,
 // so the handle is closed only after those calls have returned.
-class PrinterDevice : public SerialDevice {
+class PrinterDevice : public PrinterPortDevice {
  public:
   PrinterDevice(PrinterOs& os, HANDLE handle) : os_(os), handle_(handle) {}
   ~PrinterDevice() override { Close(); }
   PrinterDevice(const PrinterDevice&) = delete;
   PrinterDevice& operator=(const PrinterDevice&) = delete;
 
-  bool GetState(Dcb& dcb) override;
-  bool SetState(const Dcb& dcb) override;
-  bool GetTimeouts(CommTimeouts& t) override;
-  bool SetTimeouts(const CommTimeouts& t) override;
-  bool Purge(uint32_t flags) override;
   void Close() override;
 
  protected:

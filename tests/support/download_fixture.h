@@ -21,6 +21,7 @@
 #include "ports/port_state.h"
 #include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
+#include "support/sim_factory.h"
 
 namespace quillon::testing {
 
@@ -137,14 +138,7 @@ class SerialDownload : public ::testing::Test {
   // a USB printer it is reached through `port`'s knobs.
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
-    auto line = emulated.line;
-    auto knobs = port;
-    platform::SetSimulatorFactory(
-        [line, knobs](const std::string&,
-                      platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-          if (cls == platform::DeviceClass::kSerial) return line->Device();
-          return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
-        });
+    ServeAsSimulator(emulated.line, port);
     download.SetWindow(&window);
   }
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();

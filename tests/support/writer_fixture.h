@@ -22,6 +22,7 @@
 #include "ports/port_state.h"
 #include "res/resource.h"
 #include "sim/emulated_line.h"
+#include "support/sim_factory.h"
 #include "support/ui_thread.h"
 #include "ui/memory_backend.h"
 
@@ -97,14 +98,7 @@ class WriterFixture : public ::testing::Test {
   // USB printer is mapped to "sim" (see MapPrinterPorts).
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
-    auto line = emulated.line;
-    auto knobs = port;
-    platform::SetSimulatorFactory(
-        [line, knobs](const std::string&,
-                      platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-          if (cls == platform::DeviceClass::kSerial) return line->Device();
-          return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
-        });
+    ServeAsSimulator(emulated.line, port);
   }
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
   // LPT1 and the USB printer lead to the printer of MakePrinter.
