@@ -1,0 +1,651 @@
+// The printer commands over USB and the parallel port: how each frame is cut
+// into writes, and how its answer is collected by a receive thread that the
+// main window starts, against the printer emulator or answers the test
+// queues.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/device.h"
+#include "platform/fake_printer_port.h"
+#include "platform/fake_serial.h"
+#include "platform/virtual_clock.h"
+#include "platform/window_messages.h"
+#include "ports/port_state.h"
+#include "ports/port_window.h"
+#include "ports/receive_threads.h"
+#include "protocol/crc.h"
+#include "protocol/flash_printer.h"
+#include "protocol/frames.h"
+#include "sim/emulated_line.h"
+#include "support/scripted_peer.h"
+
+namespace quillon::protocol {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Sizes = std::vector<uint32_t>;
+using Times = std::vector<int64_t>;
+using platform::WM_START_PARALLEL_RECEIVE;
+using platform::WM_START_USB_RECEIVE;
+using sim::CommandKind;
+
+// The virtual clock, with a count of the waits each thread makes on it.
+class CountingClock final : public platform::Clock {
+ public:
+  explicit CountingClock(platform::VirtualClock& inner) : inner_(inner) {}
+
+  int64_t NowMs() override { return inner_.NowMs(); }
+  int64_t WallMs() override { return inner_.WallMs(); }
+  void Pause(uint32_t ms) override {
+    Count();
+    inner_.Pause(ms);
+  }
+  void WaitSeconds(int seconds) override {
+    Count();
+    inner_.WaitSeconds(seconds);
+  }
+  bool WaitUntil(int64_t deadlineMs, const std::function<bool()>& ready) override {
+    Count();
+    return inner_.WaitUntil(deadlineMs, ready);
+  }
+  void Update(const std::function<void()>& change) override { inner_.Update(change); }
+  void ThreadStarting() override { inner_.ThreadStarting(); }
+  void ThreadEnded() override { inner_.ThreadEnded(); }
+
+  int Waits(std::thread::id thread) {
+    std::lock_guard lock(mutex_);
+    return waits_[thread];
+  }
+
+ private:
+  void Count() {
+    std::lock_guard lock(mutex_);
+    ++waits_[std::this_thread::get_id()];
+  }
+
+  platform::VirtualClock& inner_;
+  std::mutex mutex_;
+  std::map<std::thread::id, int> waits_;  // guarded by mutex_
+};
+
+// A main window that starts the receive threads as the main dialog does and
+// notes when it was asked to start and to stop them.
+class AnswerWindow final : public ports::PortWindow {
+ public:
+  struct Start {
+    uint32_t id;
+    int bytes;
+    int64_t askedMs;    // when the message came
+    int64_t startedMs;  // when the thread had been started
+  };
+  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t) override {
+    const int64_t asked = platform::NowMs();
+    if (id == WM_START_USB_RECEIVE) receive.StartUsb(static_cast<int>(wParam));
+    if (id == WM_START_PARALLEL_RECEIVE) receive.StartParallel(static_cast<int>(wParam));
+    std::lock_guard lock(mutex_);
+    starts_.push_back({id, static_cast<int>(wParam), asked, platform::NowMs()});
+    return 0;
+  }
+  bool Post(uint32_t, uintptr_t, intptr_t) override { return true; }
+  void StopUsbReceive() override {
+    Note(usbStops_);
+    receive.StopUsb();
+  }
+  void StopParallelReceive() override {
+    Note(parallelStops_);
+    receive.StopParallel();
+  }
+  bool ReopenUsbPrinter() override { return false; }
+
+  std::vector<Start> Starts() {
+    std::lock_guard lock(mutex_);
+    return starts_;
+  }
+  Times UsbStops() {
+    std::lock_guard lock(mutex_);
+    return usbStops_;
+  }
+  Times ParallelStops() {
+    std::lock_guard lock(mutex_);
+    return parallelStops_;
+  }
+
+ private:
+  void Note(Times& stops) {
+    std::lock_guard lock(mutex_);
+    stops.push_back(platform::NowMs());
+  }
+
+  std::mutex mutex_;
+  std::vector<Start> starts_;
+  Times usbStops_;
+  Times parallelStops_;
+
+ public:
+  // Last, so that its threads are gone before the rest of the window.
+  ports::ReceiveThreads receive{*this};
+};
+
+class AnswerPaths : public ::testing::Test {
+ protected:
+  platform::VirtualClock virtualClock;
+  CountingClock clock{virtualClock};
+  platform::ScopedClock scope{clock};
+  std::shared_ptr<platform::PrinterPortKnobs> knobs =
+      std::make_shared<platform::PrinterPortKnobs>();
+  sim::EmulatorOptions options;
+  std::shared_ptr<platform::FakeSerialLine> line;
+  std::shared_ptr<sim::PrinterEmulator> emulator;
+  // Scripted far end: once the host has written `answerAfter` bytes in all,
+  // `answer` comes back 5 ms later.
+  Bytes answer;
+  size_t answerAfter = 0;
+  size_t total = 0;
+  Times writeTimes;  // of every write that reached the far end
+  AnswerWindow window;
+  CFlashPrinter printer;
+
+  void SetUp() override {
+    ports::useUsb = 0;
+    ports::useParallel = 0;
+    ports::userTerminate = 0;
+    ports::mainWindow = nullptr;
+    std::lock_guard lock(ports::answerMutex);
+    std::memset(ports::receivedBuffer, 0, sizeof ports::receivedBuffer);
+    std::memset(ports::parallelAnswer, 0, sizeof ports::parallelAnswer);
+  }
+  void TearDown() override {
+    ports::useUsb = 1;
+    printer.ClosePort();
+    ports::useUsb = 0;
+    printer.ClosePort();
+    ports::useParallel = 0;
+    ports::usbHandle = platform::kNoHandle;
+    ports::parallelHandle = platform::kInvalidHandle;
+  }
+
+  // The far end: the emulated printer, or the test's script.
+  void Emulated() {
+    options.bootDelayMs = 0;
+    const sim::EmulatedLine e = sim::MakeEmulatedLine(options);
+    line = e.line;
+    emulator = e.printer;
+  }
+  void Scripted() {
+    line = testing::ScriptedLine([this](const Bytes& chunk, int64_t now) {
+      total += chunk.size();
+      writeTimes.push_back(now);
+      if (!answer.empty() && total == answerAfter) line->Deliver(answer, now + 5);
+    });
+  }
+  void Reply(size_t frameBytes, Bytes a) {
+    answer = std::move(a);
+    answerAfter = total + frameBytes;
+  }
+
+  // The printer as a USB printer or on a parallel port; the emulated one is
+  // switched into download mode first.
+  void OverUsb() {
+    ports::useUsb = 1;
+    ports::usbHandle = platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
+        line->Device(), platform::DeviceClass::kUsbPrinter, knobs));
+    Connect();
+  }
+  void OverParallel() {
+    ports::useParallel = 1;
+    printer.hPort = platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
+        line->Device(), platform::DeviceClass::kParallel, knobs));
+    ports::parallelHandle = printer.hPort;
+    Connect();
+  }
+  void Connect() {
+    printer.SetNotifyWindow(&window);
+    if (emulator) {
+      ASSERT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 1);
+    }
+  }
+  void Fault(CommandKind kind, int nth, uint8_t byte, bool silent = false) {
+    options.faults.push_back({kind, nth, silent, byte});
+  }
+
+  int Select(int sector) {
+    return printer.SelectFlashSector(kSelectSectorPrefix, 2, static_cast<uint8_t>(sector));
+  }
+  int Erase(int sector) {
+    return printer.EraseFlashSector(kEraseSectorPrefix, 2, static_cast<uint8_t>(sector));
+  }
+  int LineStatus(int& stdModel) { return printer.CheckLineStatus(kLineStatusFrame, 2, stdModel); }
+  int Checksum(uint16_t& value) { return printer.AcknowledgeChecksum(kAckChecksumFrame, 2, value); }
+  int Recalc(uint16_t& value) { return printer.RecalculateCrc(kRecalculateCrcFrame, 2, value); }
+  // A data block of `pieces.size()` pieces, all as long as the first.
+  int Block(std::vector<Bytes>& pieces) {
+    uint8_t* p[4] = {};
+    for (size_t j = 0; j < pieces.size(); ++j) p[j] = pieces[j].data();
+    const int pieceLength = static_cast<int>(pieces.front().size());
+    return printer.SendDataBlock(kDataBlockPrefix, 2, 0, static_cast<uint32_t>(pieceLength) * 4u,
+                                 pieceLength, p, nullptr);
+  }
+
+  // The write calls (their sizes) and the bytes on the line since `calls`
+  // calls and `bytes` bytes.
+  Sizes WritesSince(size_t calls) {
+    const Sizes all = knobs->WriteCallSizes();
+    return Sizes(all.begin() + static_cast<std::ptrdiff_t>(calls), all.end());
+  }
+  Bytes BytesSince(size_t bytes) {
+    const Bytes all = line->Written();
+    return Bytes(all.begin() + static_cast<std::ptrdiff_t>(bytes), all.end());
+  }
+  std::vector<uint32_t> StartIds() {
+    std::vector<uint32_t> out;
+    for (const auto& s : window.Starts()) out.push_back(s.id);
+    return out;
+  }
+  std::vector<int> StartBytes() {
+    std::vector<int> out;
+    for (const auto& s : window.Starts()) out.push_back(s.bytes);
+    return out;
+  }
+  Times Pauses() { return virtualClock.Timeline(std::this_thread::get_id()); }
+  // Lets the clock run until `ms` milliseconds into a second of the wall
+  // clock.
+  void PauseUntilPhase(int64_t ms) {
+    const int64_t wait = (ms - virtualClock.WallMs() % 1000 + 1000) % 1000;
+    if (wait > 0) platform::Pause(static_cast<uint32_t>(wait));
+  }
+  static Bytes Pattern(size_t n, uint8_t seed) {
+    Bytes data(n);
+    for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 31 + seed + (i >> 8));
+    return data;
+  }
+};
+
+TEST_F(AnswerPaths, AUsbNakFailsTheCommandAtOnce) {
+  Fault(CommandKind::kSelect, 1, kNak);
+  Emulated();
+  OverUsb();
+  const int64_t t0 = platform::NowMs();
+  EXPECT_EQ(Select(5), 0);
+  EXPECT_LE(platform::NowMs() - t0, 100);
+  EXPECT_EQ(StartIds(), (std::vector<uint32_t>{WM_START_USB_RECEIVE}));
+  EXPECT_EQ(StartBytes(), (std::vector<int>{1}));
+  EXPECT_EQ(window.UsbStops().size(), 1u);
+  EXPECT_TRUE(window.ParallelStops().empty());
+
+  EXPECT_EQ(Select(5), 1);  // the next one is answered ACK
+  EXPECT_EQ(window.UsbStops().size(), 2u);
+}
+
+TEST_F(AnswerPaths, AParallelNakFailsTheCommandAfterOneRead) {
+  Fault(CommandKind::kErase, 1, kNak);
+  Emulated();
+  OverParallel();
+  const int64_t t0 = platform::NowMs();
+  EXPECT_EQ(Erase(5), 0);
+  // Two writes, then the read that takes the answer and its 750 ms pause.
+  EXPECT_LE(platform::NowMs() - t0, 100 + 100 + 750 + 50);
+  EXPECT_EQ(StartIds(), (std::vector<uint32_t>{WM_START_PARALLEL_RECEIVE}));
+  EXPECT_EQ(window.ParallelStops().size(), 1u);
+  EXPECT_TRUE(window.UsbStops().empty());
+  EXPECT_EQ(Erase(5), 1);
+}
+
+TEST_F(AnswerPaths, AUsbCommandWithoutAnswerFailsAfter30To31Seconds) {
+  options.silentFrom = 2;  // the switch is taken, then nothing
+  Emulated();
+  OverUsb();
+  for (const int64_t phase : {0, 1, 500, 999}) {
+    // The wait begins `phase` ms into a second of the wall clock.
+    PauseUntilPhase(phase);
+    const size_t stops = window.UsbStops().size();
+    EXPECT_EQ(Select(5), 0) << phase;
+    ASSERT_FALSE(window.Starts().empty());
+    const AnswerWindow::Start start = window.Starts().back();
+    EXPECT_EQ(start.startedMs % 1000, phase);
+    // The receive thread was asked to stop when the time ran out.
+    const Times stopped = window.UsbStops();
+    ASSERT_EQ(stopped.size(), stops + 1);
+    EXPECT_GE(stopped.back() - start.startedMs, 30000) << phase;
+    EXPECT_LE(stopped.back() - start.startedMs, 31000) << phase;
+    // ...and no longer reads.
+    const int reads = platform::CallCounts().read;
+    platform::Pause(500);
+    EXPECT_EQ(platform::CallCounts().read, reads) << phase;
+  }
+}
+
+TEST_F(AnswerPaths, AParallelCommandWithoutAnswerFailsAfter30To31Seconds) {
+  options.silentFrom = 2;
+  Emulated();
+  OverParallel();
+  for (const int64_t phase : {0, 999}) {
+    PauseUntilPhase(phase);
+    EXPECT_EQ(Select(5), 0);
+    ASSERT_FALSE(window.Starts().empty());
+    const AnswerWindow::Start start = window.Starts().back();
+    const Times stopped = window.ParallelStops();
+    ASSERT_FALSE(stopped.empty());
+    EXPECT_GE(stopped.back() - start.startedMs, 30000) << phase;
+    EXPECT_LE(stopped.back() - start.startedMs, 31000) << phase;
+    const int reads = platform::CallCounts().read;
+    platform::Pause(2000);
+    EXPECT_EQ(platform::CallCounts().read, reads);
+  }
+  EXPECT_EQ(window.ParallelStops().size(), 2u);
+}
+
+// The command sleeps on the answer event: while it waits, the device is read
+// only by the receive thread, at its own pace, and the waiting thread makes a
+// handful of clock waits.
+TEST_F(AnswerPaths, TheAnswerWaitSleepsOnTheEvent) {
+  options.silentFrom = 2;
+  Emulated();
+  OverUsb();
+  const std::thread::id self = std::this_thread::get_id();
+  int waits = clock.Waits(self);
+  int reads = platform::CallCounts().read;
+  int64_t t0 = platform::NowMs();
+  EXPECT_EQ(Erase(5), 0);
+  int64_t elapsed = platform::NowMs() - t0;
+  ASSERT_GE(elapsed, 30000);
+  EXPECT_LE(clock.Waits(self) - waits, 6);
+  // One read per 50 ms after the receive thread's first 50 ms.
+  EXPECT_GE(platform::CallCounts().read - reads, (elapsed - 100) / 50);
+  EXPECT_LE(platform::CallCounts().read - reads, elapsed / 50 + 1);
+
+  // The same over the parallel port, where the receive thread reads every
+  // 750 ms.
+  printer.ClosePort();
+  ports::useUsb = 0;
+  Emulated();
+  OverParallel();
+  waits = clock.Waits(self);
+  reads = platform::CallCounts().read;
+  t0 = platform::NowMs();
+  EXPECT_EQ(Erase(5), 0);
+  elapsed = platform::NowMs() - t0;
+  ASSERT_GE(elapsed, 30000);
+  // The two writes and their pauses, and the wait itself.
+  EXPECT_LE(clock.Waits(self) - waits, 2 + 6);
+  EXPECT_GE(platform::CallCounts().read - reads, (elapsed - 200) / 750);
+  EXPECT_LE(platform::CallCounts().read - reads, elapsed / 750 + 1);
+}
+
+TEST_F(AnswerPaths, ParallelLineStatusNeedsAckAndTheStandardModel) {
+  Scripted();
+  OverParallel();
+  int stdModel = 7;
+  Reply(2, {kAck, 0x41});
+  EXPECT_EQ(LineStatus(stdModel), 0);
+  EXPECT_EQ(stdModel, 0);
+  Reply(2, {kAck, kStandardModel});
+  EXPECT_EQ(LineStatus(stdModel), 1);
+  EXPECT_EQ(stdModel, 1);
+
+  // A NAK, an answer cut short and no answer leave stdModel alone.
+  for (const Bytes& reply : {Bytes{kNak, kStandardModel}, Bytes{kNak}, Bytes{kAck}, Bytes{}}) {
+    stdModel = 7;
+    Reply(2, reply);
+    EXPECT_EQ(LineStatus(stdModel), 0) << reply.size();
+    EXPECT_EQ(stdModel, 7) << reply.size();
+  }
+  EXPECT_EQ(StartBytes(), std::vector<int>(6, 2));
+  EXPECT_EQ(window.ParallelStops().size(), 6u);
+}
+
+TEST_F(AnswerPaths, UsbLineStatusNeedsOnlyTheAckButBothBytes) {
+  Scripted();
+  OverUsb();
+  int stdModel = 7;
+  Reply(2, {kAck, 0x41});
+  EXPECT_EQ(LineStatus(stdModel), 1);
+  EXPECT_EQ(stdModel, 1);
+  stdModel = 7;
+  Reply(2, {kAck, kStandardModel});
+  EXPECT_EQ(LineStatus(stdModel), 1);
+  EXPECT_EQ(stdModel, 1);
+
+  for (const Bytes& reply : {Bytes{kNak, kStandardModel}, Bytes{kNak}, Bytes{kAck}, Bytes{}}) {
+    stdModel = 7;
+    Reply(2, reply);
+    const int64_t t0 = platform::NowMs();
+    EXPECT_EQ(LineStatus(stdModel), 0) << reply.size();
+    EXPECT_EQ(stdModel, 7) << reply.size();
+    // A whole answer fails at once, anything less after 4 to 5 s.
+    if (reply.size() < 2) {
+      EXPECT_GE(platform::NowMs() - t0, 4000) << reply.size();
+    }
+    EXPECT_LE(platform::NowMs() - t0, 1000 + 5000 + 50) << reply.size();
+  }
+  EXPECT_EQ(StartBytes(), std::vector<int>(6, 2));
+}
+
+TEST_F(AnswerPaths, ParallelChecksumComesWithItsAckInOneAnswer) {
+  Scripted();
+  OverParallel();
+  uint16_t value = 0x1234;
+  Reply(2, {kAck, 0x3D, 0xBB});
+  EXPECT_EQ(Checksum(value), 1);
+  EXPECT_EQ(value, 0xBB3D);
+
+  value = 0x1234;
+  Reply(2, {kNak, 0x3D, 0xBB});
+  EXPECT_EQ(Checksum(value), 0);
+  EXPECT_EQ(value, 0x1234);
+  Reply(2, {kNak});
+  const int64_t t0 = platform::NowMs();
+  EXPECT_EQ(Checksum(value), 0);
+  EXPECT_GE(platform::NowMs() - t0, 50000);  // a whole answer was awaited
+  EXPECT_EQ(value, 0x1234);
+  EXPECT_EQ(StartBytes(), (std::vector<int>{3, 3, 3}));
+
+  Reply(2, {kAck, 0x34, 0x12});
+  value = 0;
+  EXPECT_EQ(Recalc(value), 1);
+  EXPECT_EQ(value, 0x1234);
+  Reply(2, {0x41, 0x34, 0x12});
+  value = 7;
+  EXPECT_EQ(Recalc(value), 0);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(StartBytes(), (std::vector<int>{3, 3, 3, 3, 3}));
+}
+
+TEST_F(AnswerPaths, UsbChecksumIsAskedForTenSecondsAfterTheFrame) {
+  Scripted();
+  OverUsb();
+  uint16_t value = 0x1234;
+  Reply(2, {kAck, 0x3D, 0xBB});
+  EXPECT_EQ(Checksum(value), 1);
+  EXPECT_EQ(value, 0xBB3D);
+  ASSERT_EQ(writeTimes.size(), 1u);
+  auto starts = window.Starts();
+  ASSERT_EQ(starts.size(), 2u);
+  // The ACK first, then the two value bytes in a receive of their own.
+  EXPECT_EQ(StartBytes(), (std::vector<int>{1, 2}));
+  EXPECT_GE(starts[0].askedMs - writeTimes[0], 10000);
+  EXPECT_LE(starts[0].askedMs - writeTimes[0], 10000 + 50);
+  EXPECT_EQ(window.UsbStops().size(), 2u);
+
+  value = 0x1234;
+  Reply(2, {kNak, 0x3D, 0xBB});
+  EXPECT_EQ(Checksum(value), 0);
+  EXPECT_EQ(value, 0x1234);
+  starts = window.Starts();
+  ASSERT_EQ(starts.size(), 3u);  // no second receive after a NAK
+  ASSERT_EQ(writeTimes.size(), 2u);
+  EXPECT_GE(starts[2].askedMs - writeTimes[1], 10000);
+}
+
+TEST_F(AnswerPaths, UsbCrcIsAskedForFiftySecondsAfterTheFrame) {
+  Scripted();
+  OverUsb();
+  uint16_t value = 0;
+  Reply(2, {kAck, 0x34, 0x12});
+  EXPECT_EQ(Recalc(value), 1);
+  EXPECT_EQ(value, 0x1234);
+  ASSERT_EQ(writeTimes.size(), 1u);
+  const auto starts = window.Starts();
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(StartBytes(), (std::vector<int>{1, 2}));
+  EXPECT_GE(starts[0].askedMs - writeTimes[0], 50000);
+  EXPECT_LE(starts[0].askedMs - writeTimes[0], 50000 + 50);
+
+  value = 7;
+  Reply(2, {0x41, 0x34, 0x12});
+  EXPECT_EQ(Recalc(value), 0);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(window.Starts().size(), 3u);
+}
+
+TEST_F(AnswerPaths, AFailedFrameWriteAsksForNoAnswer) {
+  for (const bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "parallel");
+    Scripted();
+    if (usb) {
+      OverUsb();
+    } else {
+      ports::useUsb = 0;
+      OverParallel();
+    }
+    line->SetWriteFails(true);
+    int stdModel = 7;
+    uint16_t value = 9;
+    std::vector<Bytes> pieces = {Bytes(100, 1)};
+    EXPECT_EQ(LineStatus(stdModel), 0);
+    EXPECT_EQ(Select(5), 0);
+    EXPECT_EQ(Erase(5), 0);
+    EXPECT_EQ(Block(pieces), 0);
+    EXPECT_EQ(Checksum(value), 0);
+    EXPECT_EQ(Recalc(value), 0);
+    EXPECT_EQ(stdModel, 7);
+    EXPECT_EQ(value, 9);
+    EXPECT_TRUE(window.Starts().empty());
+    // Nor does it wait for the printer's computations.
+    EXPECT_LT(platform::NowMs(), 1000);
+
+    // A data block whose piece fails after its header went out.
+    line->SetWriteFails(false);
+    knobs->VanishOnWrite(knobs->WriteCalls() + (usb ? 2 : 6));
+    EXPECT_EQ(Block(pieces), 0);
+    EXPECT_TRUE(window.Starts().empty());
+    knobs->VanishOnWrite(0);
+    printer.ClosePort();
+    knobs = std::make_shared<platform::PrinterPortKnobs>();
+  }
+}
+
+TEST_F(AnswerPaths, OverUsbEveryFrameIsOneWriteAndPiecesGoInChunks) {
+  Scripted();
+  OverUsb();
+  ports::useParallel = 1;  // USB takes precedence
+  Reply(3, {kAck});
+  EXPECT_EQ(Select(9), 1);
+  Reply(3, {kAck});
+  EXPECT_EQ(Erase(70), 1);
+  EXPECT_EQ(WritesSince(0), (Sizes{3, 3}));
+  EXPECT_EQ(BytesSince(0), (Bytes{0x1D, 0x02, 9, 0x1D, 0x10, 70}));
+
+  struct Case {
+    size_t pieceLength;
+    size_t pieces;
+    Sizes writes;
+  };
+  for (const Case& c : {Case{8192, 2, {6, 4096, 4096, 4096, 4096}}, Case{5000, 1, {6, 4096, 904}},
+                        Case{4096, 4, {6, 4096, 4096, 4096, 4096}}}) {
+    std::vector<Bytes> pieces;
+    Bytes all;
+    for (size_t j = 0; j < c.pieces; ++j) {
+      pieces.push_back(Pattern(c.pieceLength, static_cast<uint8_t>(j)));
+      all.insert(all.end(), pieces.back().begin(), pieces.back().end());
+    }
+    const size_t calls = knobs->WriteCallSizes().size();
+    const size_t bytes = line->Written().size();
+    Reply(6 + all.size(), {kAck});
+    ASSERT_EQ(Block(pieces), 1) << c.pieceLength;
+    EXPECT_EQ(WritesSince(calls), c.writes) << c.pieceLength;
+    const uint32_t length = static_cast<uint32_t>(c.pieceLength) * 4u;
+    Bytes expected = {0x1D,
+                      0x11,
+                      0x00,
+                      0x00,
+                      static_cast<uint8_t>(length & 0xFF),
+                      static_cast<uint8_t>(length >> 8)};
+    expected.insert(expected.end(), all.begin(), all.end());
+    EXPECT_EQ(BytesSince(bytes), expected) << c.pieceLength;
+    EXPECT_EQ(printer.GetDataCrc(), CrcRegister::Of(all.data(), all.size()));
+  }
+
+  int stdModel = 0;
+  uint16_t value = 0;
+  const size_t calls = knobs->WriteCallSizes().size();
+  Reply(2, {kAck, kStandardModel});
+  EXPECT_EQ(LineStatus(stdModel), 1);
+  Reply(2, {kAck, 0, 0});
+  EXPECT_EQ(Checksum(value), 1);
+  EXPECT_EQ(WritesSince(calls), (Sizes{2, 2}));
+  // No serial pacing: the only pauses are the printer's time for the
+  // checksum and the window's when it replaces a receive thread.
+  for (const int64_t p : Pauses()) EXPECT_TRUE(p == 1000 || p == 10000) << p;
+}
+
+TEST_F(AnswerPaths, OverTheParallelPortThePrefixGoesFirstThenSingleBytes) {
+  Scripted();
+  OverParallel();
+  Reply(3, {kAck});
+  EXPECT_EQ(Select(9), 1);
+  EXPECT_EQ(WritesSince(0), (Sizes{2, 1}));
+  std::vector<Bytes> pieces = {Pattern(8192, 1), Pattern(8192, 2)};
+  Reply(6 + 16384, {kAck});
+  EXPECT_EQ(Block(pieces), 1);
+  EXPECT_EQ(WritesSince(2), (Sizes{2, 1, 1, 1, 1, 8192, 8192}));
+  const Bytes written = BytesSince(3);
+  ASSERT_EQ(written.size(), 6u + 16384u);
+  EXPECT_EQ(Bytes(written.begin(), written.begin() + 6),
+            (Bytes{0x1D, 0x11, 0x00, 0x00, 0x00, 0x80}));
+  // Each write call is paced by 100 ms, the receive thread by 750 ms.
+  for (const int64_t p : Pauses()) EXPECT_EQ(p, 100);
+  EXPECT_EQ(Pauses().size(), 9u);
+}
+
+TEST_F(AnswerPaths, OverUsbAndParallelSelectEraseAndDataNeedAck) {
+  for (const bool usb : {true, false}) {
+    SCOPED_TRACE(usb ? "usb" : "parallel");
+    Scripted();
+    if (usb) {
+      OverUsb();
+    } else {
+      ports::useUsb = 0;
+      OverParallel();
+    }
+    const size_t selectBytes = 3;
+    const size_t blockBytes = 6 + 512;
+    std::vector<Bytes> pieces = {Pattern(512, 3)};
+    for (const uint8_t reply : {uint8_t{0x41}, kNak, uint8_t{0x00}}) {
+      Reply(selectBytes, {reply});
+      EXPECT_EQ(Select(5), 0) << int{reply};
+      Reply(selectBytes, {reply});
+      EXPECT_EQ(Erase(5), 0) << int{reply};
+      Reply(blockBytes, {reply});
+      EXPECT_EQ(Block(pieces), 0) << int{reply};
+    }
+    Reply(selectBytes, {kAck});
+    EXPECT_EQ(Select(5), 1);
+    Reply(selectBytes, {kAck});
+    EXPECT_EQ(Erase(5), 1);
+    Reply(blockBytes, {kAck});
+    EXPECT_EQ(Block(pieces), 1);
+    printer.ClosePort();
+  }
+}
+
+}  // namespace
+}  // namespace quillon::protocol
