@@ -27,8 +27,8 @@ inline constexpr int kInvalidImage = 1020;
 inline constexpr int kDataFileError = 1024;
 inline constexpr int kInsufficientMemory = 1025;
 inline constexpr int kCancelled = 1027;
-// An interface this build cannot drive ("Illegal communication port set!").
-inline constexpr int kInterfaceUnavailable = 1036;
+// "Illegal communication port set!": in the result table, produced by no step.
+inline constexpr int kIllegalCommPort = 1036;
 inline constexpr int kIllegalParallelPort = 1033;
 inline constexpr int kParallelOpen = 1034;
 inline constexpr int kEcpMode = 1035;
