@@ -65,25 +65,13 @@ fi
 die() { echo "port_download: $*" >&2; exit 1; }
 
 # --- 1. Build ----------------------------------------------------------------
+# shellcheck source=bench/lib.sh
+source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
-if ((do_build)); then
-  if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
-    echo "configuring $build_dir" >&2
-    (cd "$source_dir" && cmake --preset release -B "$build_dir" >&2) || die "configuration failed"
-  fi
-  cmake --build "$build_dir" -j2 --target quillon-flash >&2 || die "build failed"
-fi
+((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash
 [[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
+bench_timing_tool
 
-# --- Timing tools --------------------------------------------------------------
-gnu_time=/usr/bin/time
-if ((!proc_timing)) && [[ ! -x "$gnu_time" ]]; then
-  if ((EUID == 0)) && command -v apt-get >/dev/null; then
-    echo "installing the time package" >&2
-    apt-get install -y time >&2 || true
-  fi
-  [[ -x "$gnu_time" ]] || { echo "no /usr/bin/time: measuring through /proc" >&2; proc_timing=1; }
-fi
 # The emulator's transcript is stamped with the monotonic clock; one sample
 # of the monotonic and the wall clock together places it on the wall clock.
 # Perl's Time::HiRes reads both; without it the waits are not placed.
@@ -166,50 +154,11 @@ run_one() { # interface
   local limit_s=$((2 * floor_ms / 1000 + 60))
   local flash_cmd=("$flash_bin" -q --type main --interface "$iface"
     -p "sim:flash=$dir/flash.bin,log=$dir/sim.log" "$image")
-  local t0 t1 flash_rc user_s="" sys_s="" peak_kib=0 pair
+  local pair
 
   echo "running the $iface download (floor $(awk -v ms="$floor_ms" 'BEGIN { printf "%.1f", ms / 1000 }') s)" >&2
   pair="$(clock_pair)"
-  set +e
-  if ((!proc_timing)); then
-    t0="$EPOCHREALTIME"
-    timeout "$limit_s" "$gnu_time" -o "$dir/time.txt" -f '%U %S %M %x' \
-      "${flash_cmd[@]}" >"$dir/flash.out" 2>"$dir/flash.err"
-    flash_rc=$?
-    t1="$EPOCHREALTIME"
-    read -r user_s sys_s peak_kib _ < <(tail -n 1 "$dir/time.txt") || true
-  else
-    # CPU time from the shell's account of its children, peak memory from the
-    # program's VmHWM sampled every 20 ms (it only grows: the last sample is
-    # the peak).
-    descendants() { # pid: the pids below it
-      local c
-      for c in $(pgrep -P "$1" 2>/dev/null); do echo "$c"; descendants "$c"; done
-    }
-    TIMEFORMAT='%3U %3S'
-    t0="$EPOCHREALTIME"
-    {
-      { time timeout "$limit_s" "${flash_cmd[@]}" >"$dir/flash.out" 2>"$dir/flash.err"; } 2>"$dir/cpu.txt"
-      rc=$?
-      echo "$EPOCHREALTIME" >"$dir/end.txt"
-      exit "$rc"
-    } &
-    local job_pid=$! p key value
-    while kill -0 "$job_pid" 2>/dev/null; do
-      for p in $(descendants "$job_pid"); do
-        [[ "$(cat "/proc/$p/comm" 2>/dev/null)" == quillon-flash ]] || continue
-        while read -r key value _; do
-          if [[ "$key" == VmHWM: ]] && ((value > peak_kib)); then peak_kib=$value; fi
-        done 2>/dev/null <"/proc/$p/status"
-      done
-      sleep 0.02
-    done
-    wait "$job_pid"
-    flash_rc=$?
-    t1="$(cat "$dir/end.txt" 2>/dev/null || echo "$EPOCHREALTIME")"
-    read -r user_s sys_s < <(tail -n 1 "$dir/cpu.txt") || true
-  fi
-  set -e
+  bench_timed_run "$dir" "$limit_s" "${flash_cmd[@]}"
 
   # --- Check the result and the flash
   local result_line failed=0 flash_check="missing"

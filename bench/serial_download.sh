@@ -52,28 +52,15 @@ fi
 
 die() { echo "serial_download: $*" >&2; exit 1; }
 
-# --- 1. Build --------------------------------------------------------------
+# --- 1. Build ----------------------------------------------------------------
+# shellcheck source=bench/lib.sh
+source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
 sim_bin="$build_dir/sim/quillon-printer-sim"
-if ((do_build)); then
-  if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
-    echo "configuring $build_dir" >&2
-    (cd "$source_dir" && cmake --preset release -B "$build_dir" >&2) || die "configuration failed"
-  fi
-  cmake --build "$build_dir" -j2 --target quillon-flash quillon-printer-sim >&2 || die "build failed"
-fi
+((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash quillon-printer-sim
 [[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
 [[ -x "$sim_bin" ]] || die "no $sim_bin (build it or drop --no-build)"
-
-# --- Timing tool ----------------------------------------------------------------
-gnu_time=/usr/bin/time
-if ((!proc_timing)) && [[ ! -x "$gnu_time" ]]; then
-  if ((EUID == 0)) && command -v apt-get >/dev/null; then
-    echo "installing the time package" >&2
-    apt-get install -y time >&2 || true
-  fi
-  [[ -x "$gnu_time" ]] || { echo "no /usr/bin/time: measuring through /proc" >&2; proc_timing=1; }
-fi
+bench_timing_tool
 
 # --- 2. Image ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
@@ -128,47 +115,7 @@ floor_ms=$((writes_ms + waits_ms + reopen_ms + select_ms + crc_ms + close_ms))
 limit_s=$((2 * floor_ms / 1000 + 60))
 flash_cmd=("$flash_bin" -q --type main --port "$pty" "$image")
 
-set +e
-if ((!proc_timing)); then
-  t0="$EPOCHREALTIME"
-  timeout "$limit_s" "$gnu_time" -o "$work/time.txt" -f '%U %S %M %x' \
-    "${flash_cmd[@]}" >"$work/flash.out" 2>"$work/flash.err"
-  flash_rc=$?
-  t1="$EPOCHREALTIME"
-  read -r user_s sys_s peak_kib _ < <(tail -n 1 "$work/time.txt") || true
-else
-  # CPU time from the shell's account of its children, peak memory from the
-  # program's VmHWM sampled every 20 ms (it only grows: the last sample is the
-  # peak).
-  descendants() { # pid: the pids below it
-    local c
-    for c in $(pgrep -P "$1" 2>/dev/null); do echo "$c"; descendants "$c"; done
-  }
-  TIMEFORMAT='%3U %3S'
-  t0="$EPOCHREALTIME"
-  {
-    { time timeout "$limit_s" "${flash_cmd[@]}" >"$work/flash.out" 2>"$work/flash.err"; } 2>"$work/cpu.txt"
-    rc=$?
-    echo "$EPOCHREALTIME" >"$work/end.txt"
-    exit "$rc"
-  } &
-  job_pid=$!
-  peak_kib=0
-  while kill -0 "$job_pid" 2>/dev/null; do
-    for p in $(descendants "$job_pid"); do
-      [[ "$(cat "/proc/$p/comm" 2>/dev/null)" == quillon-flash ]] || continue
-      while read -r key value _; do
-        if [[ "$key" == VmHWM: ]] && ((value > peak_kib)); then peak_kib=$value; fi
-      done 2>/dev/null <"/proc/$p/status"
-    done
-    sleep 0.02
-  done
-  wait "$job_pid"
-  flash_rc=$?
-  t1="$(cat "$work/end.txt" 2>/dev/null || echo "$EPOCHREALTIME")"
-  read -r user_s sys_s < <(tail -n 1 "$work/cpu.txt") || true
-fi
-set -e
+bench_timed_run "$work" "$limit_s" "${flash_cmd[@]}"
 
 # --- 5. Stop the emulator, check the result and the flash ---------------------
 kill -TERM "$sim_pid"
