@@ -28,6 +28,7 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/posix/fail.h"
 #include "platform/posix/printer_posix.h"
 
 namespace quillon::platform {
@@ -61,15 +62,8 @@ namespace {
 constexpr int64_t kWriteRetryMs = 10;
 constexpr int64_t kWriteLimitMs = 10'000;
 
-bool Fail(int err) {
-  SetLastErrorFromErrno(err);
-  return false;
-}
-
-bool FailClosed() {
-  SetLastError(kErrorInvalidHandle);
-  return false;
-}
+using posix::Fail;
+using posix::FailClosed;
 
 class ParallelDevice final : public posix::PrinterDevice {
  public:

@@ -38,6 +38,7 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/posix/fail.h"
 
 namespace quillon::platform {
 
@@ -253,15 +254,8 @@ constexpr uint32_t kDsrChunk = 256;
 // How often DSR is looked at while it is low.
 constexpr int64_t kDsrPollMs = 10;
 
-bool Fail(int err) {
-  SetLastErrorFromErrno(err);
-  return false;
-}
-
-bool FailClosed() {
-  SetLastError(kErrorInvalidHandle);
-  return false;
-}
+using posix::Fail;
+using posix::FailClosed;
 
 // The modem-line ioctls fail like this on a line that has none.
 bool NoModemLines(int err) {

@@ -28,6 +28,7 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/posix/fail.h"
 #include "platform/posix/printer_posix.h"
 
 namespace quillon::platform {
@@ -38,15 +39,8 @@ constexpr uint32_t kUsbChunk = 4096;
 constexpr int64_t kWriteLimitMs = 10'000;
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 
-bool Fail(int err) {
-  SetLastErrorFromErrno(err);
-  return false;
-}
-
-bool FailClosed() {
-  SetLastError(kErrorInvalidHandle);
-  return false;
-}
+using posix::Fail;
+using posix::FailClosed;
 
 // The poll() time-out that ends at `deadline`.
 int PollTimeout(int64_t deadline, int64_t now) {
