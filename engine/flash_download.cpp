@@ -14,7 +14,75 @@ namespace quillon::engine {
 
 using platform::kInvalidHandle;
 using platform::kNoHandle;
+using ports::Interface;
 using namespace protocol;
+
+namespace {
+
+// The progress bar. Each step gives a range and a position, and a weight by
+// which the progress window advances the bar every 500 ms until the step
+// reports its end (the position at the range's end).
+constexpr int kStartRange = 10000;    // the switch, the line checks
+constexpr int kSectorRange = 65536;   // erase and select
+constexpr int kRestartRange = 32768;  // the IPL restart
+constexpr int kSwitchWeight = 1000;
+constexpr int kLineCheckWeight = 167;
+constexpr int kEraseWeight = 16000;
+constexpr int kSelectWeight = 21600;
+constexpr int kDataWeight = 5600;
+// The checksum of a sector; over the parallel port and USB (with a checksum
+// pace) the printer takes time in proportion to the sector, and the weight
+// is its size / 20 instead.
+constexpr int kChecksumWeight = 6400;
+constexpr uint32_t kPacedChecksumDivisor = 20;
+constexpr int kIplRestartWeight = 1850;
+constexpr int kRecalculateWeight = 500;
+constexpr int kResetWeight = 6400;
+
+// The printer's flash loader, once switched to, needs time to start: whole
+// seconds on the serial line (the port is then reopened), fixed pauses over
+// the parallel port and USB.
+constexpr int kSerialLoaderStartSeconds = 5;
+constexpr uint32_t kParallelLoaderStartMs = 7000;
+constexpr uint32_t kUsbLoaderStartMs = 8000;
+// The serial loader speaks 38400 baud, 8N1, whatever the user chose.
+constexpr int kLoaderBaud = 38400;
+// Reopening the serial port after the switch: 50 ms before and after each
+// open, 1000 ms more after a failed one, at most 40 opens.
+constexpr uint32_t kReopenPauseMs = 50;
+constexpr uint32_t kReopenRetryMs = 1000;
+constexpr int kReopenAttempts = 40;
+
+// The line check: at most 30 attempts. The parallel port's modes are set
+// again after the second silent attempt, the USB printer reconnected after
+// the fourth.
+constexpr int kLineCheckAttempts = 30;
+constexpr int kParallelModeRecoveryAttempt = 2;
+constexpr int kUsbReconnectAttempt = 4;
+
+// Read and write time-outs (the total of one call).
+constexpr uint32_t kSwitchReadMs = 1500;
+constexpr uint32_t kLineCheckWriteMs = 1000;
+constexpr uint32_t kSectorReadMs = 60000;
+constexpr uint32_t kRestartReadMs = 1000;
+
+// Over the serial line and USB the printer gets a second between selecting
+// a sector and its data.
+constexpr uint32_t kAfterSelectMs = 1000;
+
+// The IPL restart after the first IPL sector: whole seconds, then the
+// interface's own recovery before the line is checked again.
+constexpr int kIplRestartSeconds = 9;
+constexpr uint32_t kParallelModePauseMs = 1000;      // before each of the two modes
+constexpr uint32_t kParallelAfterRestartMs = 10000;  // then before the line check
+constexpr uint32_t kUsbAfterRestartMs = 5000;        // then the printer is reconnected
+
+// Over USB, a second before the CRC recalculation.
+constexpr uint32_t kUsbBeforeRecalculateMs = 1000;
+// After the reset, before the download counts as done.
+constexpr int kAfterResetSeconds = 5;
+
+}  // namespace
 
 CFlashDownload::CFlashDownload() {
   ports::usbHandle = kNoHandle;
@@ -69,13 +137,13 @@ int CFlashDownload::OpenSerialPort(const std::string& portName, int baud, const 
 int CFlashDownload::ReopenSerialPort(const std::string& portName, int baud,
                                      const std::string& parity, int stopBits) {
   if (printer->GetHandle() != kNoHandle) printer->ClosePort();
-  platform::Pause(50);
+  platform::Pause(kReopenPauseMs);
   bool open = false;
-  for (int attempt = 0; attempt < 40 && !open; ++attempt) {
+  for (int attempt = 0; attempt < kReopenAttempts && !open; ++attempt) {
     printer->OpenPort(portName);
-    platform::Pause(50);
+    platform::Pause(kReopenPauseMs);
     open = printer->GetHandle() != kInvalidHandle;
-    if (!open) platform::Pause(1000);
+    if (!open) platform::Pause(kReopenRetryMs);
   }
   if (!open) return kSerialHandle;
   return printer->ConfigureSerial(portName, static_cast<uint32_t>(baud), parity, 8, stopBits)
@@ -114,27 +182,27 @@ bool CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sector
 }
 
 int CFlashDownload::EraseSector(int sector, int p, int count) {
-  Status("Erasing flash sector %d of %d...", p, count, 65536, 0, 16000);
+  Status("Erasing flash sector %d of %d...", p, count, kSectorRange, 0, kEraseWeight);
   if (!printer->EraseFlashSector(kEraseSectorPrefix, FrameLength(kEraseSectorPrefix),
                                  static_cast<uint8_t>(sector))) {
     return kCannotErase;
   }
-  PostStatus("", -1, 65536, -1);
+  PostStatus("", -1, kSectorRange, -1);
   return kSuccess;
 }
 
 int CFlashDownload::SelectAndSend(int sector, uint32_t sectorSize, int p, int count,
                                   bool pauseAfterSelect) {
-  Status("Selecting flash sector %d of %d...", p, count, -1, 0, 21600);
+  Status("Selecting flash sector %d of %d...", p, count, -1, 0, kSelectWeight);
   if (!printer->SelectFlashSector(kSelectSectorPrefix, FrameLength(kSelectSectorPrefix),
                                   static_cast<uint8_t>(sector))) {
     return kCannotSelect;
   }
-  PostStatus("", -1, 65536, -1);
-  if (pauseAfterSelect) platform::Pause(1000);
+  PostStatus("", -1, kSectorRange, -1);
+  if (pauseAfterSelect) platform::Pause(kAfterSelectMs);
 
   const int size = static_cast<int>(sectorSize);
-  Status("Downloading data to flash sector %d of %d...", p, count, size, 0, 5600);
+  Status("Downloading data to flash sector %d of %d...", p, count, size, 0, kDataWeight);
   if (!printer->SendDataBlock(kDataBlockPrefix, FrameLength(kDataBlockPrefix), 0, sectorSize,
                               PieceSize(sectorSize), pieceBuffers, window)) {
     return kDataBlockTimeout;
@@ -149,7 +217,7 @@ int CFlashDownload::VerifySector(int progressStep) {
   if (!printer->AcknowledgeChecksum(kAckChecksumFrame, FrameLength(kAckChecksumFrame), value)) {
     return kCannotAcknowledge;
   }
-  printer->SetReadTimeouts(60000);
+  printer->SetReadTimeouts(kSectorReadMs);
   if (value != printer->GetDataCrc()) return kDifferentCrc;
   FreePieces();
   return kSuccess;
@@ -214,20 +282,25 @@ int CFlashDownload::ConnectUsbPrinter() {
   return kSuccess;
 }
 
+int CFlashDownload::ReconnectUsbPrinter() {
+  // A USB printer node takes one opener at a time: the old handle goes first.
+  ClosePrinterPort();
+  return ConnectUsbPrinter();
+}
+
 int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
-  for (int attempt = 0; attempt < 30; ++attempt) {
+  for (int attempt = 1; attempt <= kLineCheckAttempts; ++attempt) {
     if (iface == Interface::kSerial && ports::userTerminate) return kCancelled;
     if (printer->CheckLineStatus(kLineStatusFrame, FrameLength(kLineStatusFrame), stdModel)) {
       return kSuccess;
     }
-    if (iface == Interface::kParallel && attempt == 1) {
-      // Two silent answers: the port may have left its mode.
+    if (iface == Interface::kParallel && attempt == kParallelModeRecoveryAttempt) {
+      // The port may have left its mode.
       if (const int code = RestorePortMode(iplProg); code != kSuccess) return code;
     }
-    if (iface == Interface::kUsb && attempt == 3) {
-      // Four: the printer may have dropped off the bus and come back.
-      ClosePrinterPort();
-      if (const int code = ConnectUsbPrinter(); code != kSuccess) return code;
+    if (iface == Interface::kUsb && attempt == kUsbReconnectAttempt) {
+      // The printer may have dropped off the bus and come back.
+      if (const int code = ReconnectUsbPrinter(); code != kSuccess) return code;
     }
   }
   if (iface == Interface::kUsb) return kInterfaceBusy;
@@ -235,7 +308,7 @@ int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
 }
 
 int CFlashDownload::CheckLineAfterRestart(Interface iface) {
-  for (int attempt = 0; attempt < 30; ++attempt) {
+  for (int attempt = 0; attempt < kLineCheckAttempts; ++attempt) {
     if (iface == Interface::kParallel) {
       if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
       if (!printer->SetNibbleMode()) return kNibbleMode;
@@ -250,182 +323,198 @@ int CFlashDownload::CheckLineAfterRestart(Interface iface) {
 int CFlashDownload::DownloadSerial(const std::string& /*modelName*/, const std::string& filePath,
                                    int first, int mainProg, int iplProg, int /*alternativeMode*/,
                                    const uint32_t* sizes, const SerialSettings& settings) {
-  return Run(Interface::kSerial, filePath, first, mainProg, iplProg, 0, sizes, &settings);
+  return Run(
+      {Interface::kSerial, filePath, first, mainProg != 0, iplProg != 0, false, sizes, &settings});
 }
 
 int CFlashDownload::DownloadParallel(const std::string& /*modelName*/, const std::string& filePath,
                                      int first, int mainProg, int iplProg, const uint32_t* sizes) {
-  return Run(Interface::kParallel, filePath, first, mainProg, iplProg, 0, sizes, nullptr);
+  return Run(
+      {Interface::kParallel, filePath, first, mainProg != 0, iplProg != 0, true, sizes, nullptr});
 }
 
 int CFlashDownload::DownloadUSB(const std::string& /*modelName*/, const std::string& filePath,
                                 int first, int mainProg, int iplProg, int checksumPace,
                                 const uint32_t* sizes) {
-  return Run(Interface::kUsb, filePath, first, mainProg, iplProg, checksumPace, sizes, nullptr);
+  return Run({Interface::kUsb, filePath, first, mainProg != 0, iplProg != 0, checksumPace != 0,
+              sizes, nullptr});
 }
 
-int CFlashDownload::Run(Interface iface, const std::string& filePath, int first, int mainProg,
-                        int iplProg, int checksumPace, const uint32_t* sizes,
-                        const SerialSettings* settings) {
+int CFlashDownload::Run(const Job& job) {
   if (!printer) return kInsufficientMemory;
-  const bool serial = iface == Interface::kSerial;
-  const bool usb = iface == Interface::kUsb;
-
   // Over USB and the parallel port the answers come through receive threads
   // that the main window starts.
-  if (!serial) printer->SetNotifyWindow(window);
+  if (job.iface != Interface::kSerial) printer->SetNotifyWindow(window);
 
-  // 1-2. The image: it must open, and it is measured and planned before a
-  // single byte goes to the printer.
-  if (!ImageFile::CanOpen(filePath)) {
+  RunState run;
+  for (const auto step :
+       {&CFlashDownload::PlanImage, &CFlashDownload::EnterLoader, &CFlashDownload::CheckLine,
+        &CFlashDownload::EraseFirstSector, &CFlashDownload::SendSectors,
+        &CFlashDownload::SendFirstSector, &CFlashDownload::Finish}) {
+    if (const int code = (this->*step)(job, run); code != kSuccess) return code;
+  }
+  return kSuccess;
+}
+
+int CFlashDownload::PlanImage(const Job& job, RunState& run) {
+  // The image must open, and it is measured and planned before a single
+  // byte goes to the printer.
+  if (!ImageFile::CanOpen(job.filePath)) {
     if (printer->GetHandle() != kNoHandle) printer->ClosePort();
     return kUnableToOpenFile;
   }
-  ImageFile image;
-  if (!image.Open(filePath)) return kUnableToOpenFile;
-  const int64_t length = image.Length();
+  if (!run.image.Open(job.filePath)) return kUnableToOpenFile;
+  const int64_t length = run.image.Length();
   if (length < 0) return kUnableToOpenFile;
-  int64_t left = length;
-  if (iplProg) {
-    left -= kIplSkip;
-    image.Seek(kIplSkip);
+  run.left = length;
+  if (job.ipl) {
+    run.left -= kIplSkip;
+    run.image.Seek(kIplSkip);
   }
   bool fits = true;
-  sectorList = BuildSectorPlan(left, first, sizes, fits);
+  sectorList = BuildSectorPlan(run.left, job.first, job.sizes, fits);
   // An empty main firmware or font image has no first sector to erase and
   // write last, and an image beyond the last sector cannot be stored: both
   // are refused here, while the printer is still untouched.
-  if (!fits || (!iplProg && sectorList.empty())) return kInvalidImage;
-  const int count = static_cast<int>(sectorList.size());
+  if (!fits || (!job.ipl && sectorList.empty())) return kInvalidImage;
+  run.count = static_cast<int>(sectorList.size());
+  return kSuccess;
+}
 
-  // 3-7. Switch the printer to download mode. Only the serial download can
-  // be cancelled from the progress window.
+int CFlashDownload::EnterLoader(const Job& job, RunState&) {
+  // Only the serial download can be cancelled from the progress window.
+  const bool serial = job.iface == Interface::kSerial;
   if (window) window->Send(platform::WM_OPEN_PROGRESS, serial ? 1 : 0, 0);
-  PostStatus("Switching printer to download...", 10000, 0, 1000);
-  printer->SetReadTimeouts(1500);
+  PostStatus("Switching printer to download...", kStartRange, 0, kSwitchWeight);
+  printer->SetReadTimeouts(kSwitchReadMs);
   if (!printer->SwitchToDownloadMode(kSwitchToDownloadFrame, FrameLength(kSwitchToDownloadFrame))) {
     return serial && ports::userTerminate ? kCancelled : kCannotSwitch;
   }
-  switch (iface) {
+  switch (job.iface) {
     case Interface::kSerial:
-      printer->WaitSeconds(5);
+      printer->WaitSeconds(kSerialLoaderStartSeconds);
       break;
     case Interface::kParallel:
-      platform::Pause(7000);
+      platform::Pause(kParallelLoaderStartMs);
       break;
     case Interface::kUsb:
-      platform::Pause(8000);
+      platform::Pause(kUsbLoaderStartMs);
       break;
   }
-  PostStatus("", -1, 10000, -1);
+  PostStatus("", -1, kStartRange, -1);
+  if (!serial) return kSuccess;
+  return ReopenSerialPort(job.settings->portName, kLoaderBaud, "NONE", 1);
+}
 
-  // 8. The serial loader talks at 38400 baud, 8N1, whatever the user chose.
-  if (serial) {
-    if (const int code = ReopenSerialPort(settings->portName, 38400, "NONE", 1); code != kSuccess) {
-      return code;
-    }
-  }
-
-  // 9-11. Line check; on the serial line Cancel is honoured until it has
-  // passed.
-  PostStatus("Checking communication line status...", -1, 0, 167);
-  if (serial) printer->SetWriteTimeouts(1000);
-  if (const int code = CheckLineAtStart(iface, iplProg); code != kSuccess) return code;
+int CFlashDownload::CheckLine(const Job& job, RunState&) {
+  // On the serial line Cancel is honoured until the check has passed.
+  const bool serial = job.iface == Interface::kSerial;
+  PostStatus("Checking communication line status...", -1, 0, kLineCheckWeight);
+  if (serial) printer->SetWriteTimeouts(kLineCheckWriteMs);
+  if (const int code = CheckLineAtStart(job.iface, job.ipl); code != kSuccess) return code;
   if (serial && window) window->Send(platform::WM_DISABLE_PROGRESS, 0, 0);
-  PostStatus("", -1, 10000, -1);
+  PostStatus("", -1, kStartRange, -1);
+  return kSuccess;
+}
 
-  // 12-13. Main firmware and fonts erase their first sector first and write
-  // it last, after every other sector has been verified.
-  int p = 1;
-  size_t i = 0;
-  if (!iplProg) {
-    if (const int code = EraseSector(sectorList[0], 1, count); code != kSuccess) return code;
-    const uint32_t firstSize = sizes[sectorList[0]];
-    left -= firstSize;
-    image.Seek(firstSize);
-    i = 1;
-    p = 2;
-  }
-  if (!usb) printer->SetReadTimeouts(60000);
+int CFlashDownload::EraseFirstSector(const Job& job, RunState& run) {
+  // Main firmware and fonts erase their first sector first and write it
+  // last, after every other sector has been verified.
+  if (job.ipl) return kSuccess;
+  if (const int code = EraseSector(sectorList[0], 1, run.count); code != kSuccess) return code;
+  const uint32_t firstSize = job.sizes[sectorList[0]];
+  run.left -= firstSize;
+  run.image.Seek(firstSize);
+  run.next = 1;
+  return kSuccess;
+}
 
-  // 15. The sectors in plan order.
-  while (left > 0) {
-    const int s = sectorList[i];
-    const uint32_t size = sizes[s];
-    if (!FillPieces(image, left, size)) return kNoBufferMemory;
-    if (!iplProg || p == 2) {
-      if (const int code = EraseSector(s, p, count); code != kSuccess) return code;
+int CFlashDownload::SendSectors(const Job& job, RunState& run) {
+  const bool usb = job.iface == Interface::kUsb;
+  if (!usb) printer->SetReadTimeouts(kSectorReadMs);
+  while (run.left > 0) {
+    const int sector = sectorList[run.next];
+    const uint32_t size = job.sizes[sector];
+    // p counts the sectors from 1 in plan order, as the status texts show them.
+    const int p = static_cast<int>(run.next) + 1;
+    if (!FillPieces(run.image, run.left, size)) return kNoBufferMemory;
+    // The first IPL sector is not erased: the loader restarts after it.
+    const bool iplRestart = job.ipl && p == 1;
+    if (!job.ipl || p == 2) {
+      if (const int code = EraseSector(sector, p, run.count); code != kSuccess) return code;
     }
-    if (const int code = SelectAndSend(s, size, p, count, iface != Interface::kParallel);
+    if (const int code =
+            SelectAndSend(sector, size, p, run.count, job.iface != Interface::kParallel);
         code != kSuccess) {
       return code;
     }
-    if (!(iplProg && p == 1)) {
-      // Over USB and the parallel port the checksum takes its time in
-      // proportion to the sector.
-      const bool paced = iface == Interface::kParallel || (usb && checksumPace != 0);
-      const int step = paced ? static_cast<int>(size / 20) : 6400;
-      if (const int code = VerifySector(step); code != kSuccess) return code;
-    } else {
-      // The first IPL sector makes the loader restart: no checksum, a wait,
-      // then the line is checked again.
-      PostStatus("Reseting printer, please wait...", -1, 0, 1850);
-      printer->WaitSeconds(9);
-      PostStatus("", -1, 32768, -1);
-      if (iface == Interface::kParallel) {
-        platform::Pause(1000);
-        if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
-        platform::Pause(1000);
-        if (!printer->SetNibbleMode()) return kNibbleMode;
-      }
-      printer->SetReadTimeouts(1000);
-      PostStatus("Checking communication line status...", -1, 0, 167);
-      if (iface == Interface::kParallel) platform::Pause(10000);
-      if (usb) {
-        platform::Pause(5000);
-        // The restart took the printer off the bus: connect to it again. The
-        // old handle is closed first, as a USB printer node takes one opener
-        // at a time.
-        ClosePrinterPort();
-        if (const int code = ConnectUsbPrinter(); code != kSuccess) return code;
-      }
-      if (const int code = CheckLineAfterRestart(iface); code != kSuccess) return code;
-      PostStatus("", -1, 10000, -1);
-      if (!usb) printer->SetReadTimeouts(60000);
-      FreePieces();
-    }
-    ++p;
-    ++i;
+    const int code =
+        iplRestart ? RestartAfterIplSector(job)
+                   : VerifySector(job.pacedChecksum ? static_cast<int>(size / kPacedChecksumDivisor)
+                                                    : kChecksumWeight);
+    if (code != kSuccess) return code;
+    ++run.next;
   }
+  return kSuccess;
+}
 
-  // 16. Main firmware and fonts: the first sector now.
-  if (!iplProg) {
-    const uint32_t firstSize = sizes[sectorList[0]];
-    image.Seek(0);
-    left = firstSize;
-    if (!FillPieces(image, left, firstSize)) return kNoBufferMemory;
-    if (const int code = SelectAndSend(sectorList[0], firstSize, 1, count, true);
-        code != kSuccess) {
-      return code;
-    }
-    if (const int code = VerifySector(6400); code != kSuccess) return code;
+int CFlashDownload::RestartAfterIplSector(const Job& job) {
+  // No checksum: the loader restarts, and the line is checked again.
+  const bool parallel = job.iface == Interface::kParallel;
+  const bool usb = job.iface == Interface::kUsb;
+  PostStatus("Reseting printer, please wait...", -1, 0, kIplRestartWeight);
+  printer->WaitSeconds(kIplRestartSeconds);
+  PostStatus("", -1, kRestartRange, -1);
+  if (parallel) {
+    platform::Pause(kParallelModePauseMs);
+    if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
+    platform::Pause(kParallelModePauseMs);
+    if (!printer->SetNibbleMode()) return kNibbleMode;
   }
+  printer->SetReadTimeouts(kRestartReadMs);
+  PostStatus("Checking communication line status...", -1, 0, kLineCheckWeight);
+  if (parallel) platform::Pause(kParallelAfterRestartMs);
+  if (usb) {
+    // The restart took the printer off the bus.
+    platform::Pause(kUsbAfterRestartMs);
+    if (const int code = ReconnectUsbPrinter(); code != kSuccess) return code;
+  }
+  if (const int code = CheckLineAfterRestart(job.iface); code != kSuccess) return code;
+  PostStatus("", -1, kStartRange, -1);
+  if (!usb) printer->SetReadTimeouts(kSectorReadMs);
+  FreePieces();
+  return kSuccess;
+}
 
-  // 17-19. CRC recalculation (main firmware only) and reset.
-  if (mainProg) {
-    if (usb) platform::Pause(1000);
-    PostStatus("Recalculate CRC", -1, 0, 500);
+int CFlashDownload::SendFirstSector(const Job& job, RunState& run) {
+  if (job.ipl) return kSuccess;
+  const uint32_t firstSize = job.sizes[sectorList[0]];
+  run.image.Seek(0);
+  run.left = firstSize;
+  if (!FillPieces(run.image, run.left, firstSize)) return kNoBufferMemory;
+  if (const int code = SelectAndSend(sectorList[0], firstSize, 1, run.count, true);
+      code != kSuccess) {
+    return code;
+  }
+  return VerifySector(kChecksumWeight);
+}
+
+int CFlashDownload::Finish(const Job& job, RunState&) {
+  // Main firmware: the printer recalculates the CRC of its flash.
+  if (job.main) {
+    if (job.iface == Interface::kUsb) platform::Pause(kUsbBeforeRecalculateMs);
+    PostStatus("Recalculate CRC", -1, 0, kRecalculateWeight);
     uint16_t value = 0;
     if (!printer->RecalculateCrc(kRecalculateCrcFrame, FrameLength(kRecalculateCrcFrame), value)) {
       return kCannotRecalculateCrc;
     }
   }
-  PostStatus("Reseting printer...", -1, 0, 6400);
+  PostStatus("Reseting printer...", -1, 0, kResetWeight);
   if (!printer->ResetPrinter(kResetPrinterFrame, FrameLength(kResetPrinterFrame))) {
     return kCannotReset;
   }
-  PostStatus("Download completed!", -1, 65536, -1);
-  printer->WaitSeconds(5);
+  PostStatus("Download completed!", -1, kSectorRange, -1);
+  printer->WaitSeconds(kAfterResetSeconds);
   return kSuccess;
 }
 

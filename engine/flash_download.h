@@ -10,6 +10,7 @@
 
 #include "engine/image_file.h"
 #include "platform/window_messages.h"
+#include "ports/port_state.h"
 #include "ports/port_window.h"
 #include "protocol/flash_printer.h"
 
@@ -39,7 +40,8 @@ class CFlashDownload {
   CFlashDownload(const CFlashDownload&) = delete;
   CFlashDownload& operator=(const CFlashDownload&) = delete;
 
-  // Virtual operations, in their slot order (the destructor comes first).
+  // The three download procedures, one per interface; each runs one whole
+  // download and returns its result code.
   virtual int DownloadSerial(const std::string& modelName, const std::string& filePath,
                              int firstSector, int mainProg, int iplProg, int alternativeMode,
                              const uint32_t* flashSectorSizes, const SerialSettings& settings);
@@ -77,7 +79,6 @@ class CFlashDownload {
   // 1039 or 1040.
   int ConnectUsbPrinter();
 
-  // Members, in order.
   ports::PortWindow* window = nullptr;
   StatusRecord statusRecord;
   std::unique_ptr<protocol::CFlashPrinter> printer;
@@ -88,18 +89,55 @@ class CFlashDownload {
   std::vector<int> sectorList;
 
  private:
-  enum class Interface { kSerial, kParallel, kUsb };
-  // The download plan, the same on every interface; `iface` decides where
-  // they differ.
-  int Run(Interface iface, const std::string& filePath, int first, int mainProg, int iplProg,
-          int checksumPace, const uint32_t* sizes, const SerialSettings* settings);
+  // What a download procedure was asked for.
+  struct Job {
+    ports::Interface iface;
+    const std::string& filePath;
+    int first;
+    bool main;
+    bool ipl;
+    // The checksum's progress weight follows the sector size.
+    bool pacedChecksum;
+    const uint32_t* sizes;
+    const SerialSettings* settings;  // the serial download only
+  };
+  // How far a download has got.
+  struct RunState {
+    ImageFile image;
+    int64_t left = 0;  // image bytes not yet read into pieces
+    int count = 0;     // sectors in the plan
+    size_t next = 0;   // the plan's next sector to send
+  };
+
+  // The procedure, the same on every interface: the steps below in order,
+  // up to the first that fails.
+  int Run(const Job& job);
+  // Opens, measures and plans the image.
+  int PlanImage(const Job& job, RunState& run);
+  // Switches the printer to its flash loader and waits for it to start.
+  int EnterLoader(const Job& job, RunState& run);
+  // The line check before the first sector.
+  int CheckLine(const Job& job, RunState& run);
+  // Main firmware and fonts: the first sector is erased first and written
+  // last.
+  int EraseFirstSector(const Job& job, RunState& run);
+  // Every sector of the plan but a deferred first one.
+  int SendSectors(const Job& job, RunState& run);
+  int SendFirstSector(const Job& job, RunState& run);
+  // CRC recalculation (main firmware), reset.
+  int Finish(const Job& job, RunState& run);
+
   // The line check of the download's start, with the interface's recovery
   // after the second (parallel) or fourth (USB) failed attempt.
-  int CheckLineAtStart(Interface iface, int iplProg);
-  // The line check after the IPL restart.
-  int CheckLineAfterRestart(Interface iface);
+  int CheckLineAtStart(ports::Interface iface, int iplProg);
+  // The IPL loader's restart after the first IPL sector, and the line check
+  // after it.
+  int RestartAfterIplSector(const Job& job);
+  int CheckLineAfterRestart(ports::Interface iface);
   // Compatibility mode, then nibble (IPL) or ECP mode: 1, 1037, 1042, 1035.
   int RestorePortMode(int iplProg);
+  // Closes the USB printer and connects to it again: 1, 1038, 1039, 1040.
+  int ReconnectUsbPrinter();
 
   // Fills the pieces of a sector of `sectorSize` bytes from the image; false
   // when a piece cannot be allocated.

@@ -10,10 +10,18 @@
 
 namespace quillon::ports {
 
+// The three ways to the printer.
+enum class Interface { kSerial, kParallel, kUsb };
+
 // The USB interface is selected (takes precedence over useParallel).
 inline std::atomic<int> useUsb{0};
 // The parallel interface is selected; neither flag set means the serial port.
 inline std::atomic<int> useParallel{0};
+// The interface the two flags select.
+inline Interface CurrentInterface() {
+  if (useUsb) return Interface::kUsb;
+  return useParallel ? Interface::kParallel : Interface::kSerial;
+}
 // Set when the user presses Cancel in the progress window.
 inline std::atomic<int> userTerminate{0};
 // The opened USB printer device.

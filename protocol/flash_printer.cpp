@@ -12,28 +12,46 @@ namespace quillon::protocol {
 
 using platform::WM_PROGRESS_AUTOSTEP;
 using platform::WM_PROGRESS_SETPOS;
+using ports::Interface;
 
 namespace {
 
-// Time-outs of the answer waits, in whole seconds.
+// How long an answer over USB or the parallel port may take, in whole
+// seconds of the wall clock.
 constexpr int kAckSeconds = 30;
 constexpr int kLineStatusSeconds = 4;
 constexpr int kChecksumSeconds = 50;
 constexpr int kRecalcSeconds = 80;
 
-}  // namespace
+// Over USB the printer is not asked for a checksum until it has had 10 s to
+// compute it...
+constexpr uint32_t kUsbChecksumSettleMs = 10000;
+// ...nor for the CRC of the whole flash until it has had 50 s, waited as
+// 50 pauses of one second.
+constexpr int kUsbRecalcSettlePauses = 50;
+constexpr uint32_t kUsbRecalcSettlePauseMs = 1000;
 
-CFlashPrinter::Path CFlashPrinter::CurrentPath() {
-  if (ports::useUsb) return Path::kUsb;
-  return ports::useParallel ? Path::kParallel : Path::kSerial;
+// On the serial line the CRC recalculation's first answer byte is polled
+// for: a pause of one second before each read of up to 2 s, at most 101
+// times (the printer takes well over a minute).
+constexpr int kSerialRecalcPolls = 101;
+constexpr uint32_t kSerialRecalcPollPauseMs = 1000;
+constexpr uint32_t kSerialRecalcReadMs = 2000;
+
+// A 16-bit answer value, low byte first.
+uint16_t Word(uint8_t low, uint8_t high) {
+  return static_cast<uint16_t>(high * 256 + low);
 }
 
+}  // namespace
+
 int CFlashPrinter::WriteFrame(const uint8_t* frame, int length) {
-  return CurrentPath() == Path::kUsb ? WriteUsb(frame, length) : WriteData(frame, length);
+  return ports::CurrentInterface() == Interface::kUsb ? WriteUsb(frame, length)
+                                                      : WriteData(frame, length);
 }
 
 int CFlashPrinter::WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument) {
-  if (CurrentPath() == Path::kUsb) {
+  if (ports::CurrentInterface() == Interface::kUsb) {
     uint8_t frame[kMaxPrefix + 1];
     if (length < 0 || length > kMaxPrefix) return 0;
     std::memcpy(frame, prefix, static_cast<size_t>(length));
@@ -44,13 +62,9 @@ int CFlashPrinter::WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t
   return WriteData(&argument, 1);
 }
 
-int CFlashPrinter::ReadAck() {
-  uint8_t answer = 0;
-  return ReadByte(&answer) && answer == kAck ? 1 : 0;
-}
-
-bool CFlashPrinter::AwaitAnswer(bool usb, int bytes, int seconds) {
+bool CFlashPrinter::AwaitAnswer(Interface path, int bytes, int seconds) {
   if (!notifyWindow) return false;  // nobody to start a receive thread
+  const bool usb = path == Interface::kUsb;
   platform::Event& answered =
       usb ? notifyWindow->usbAnswerEvent : notifyWindow->parallelAnswerEvent;
   answered.Reset();
@@ -84,13 +98,46 @@ bool CFlashPrinter::AwaitAnswer(bool usb, int bytes, int seconds) {
   return came;
 }
 
-uint8_t CFlashPrinter::AnswerByte(bool usb, int at) {
+uint8_t CFlashPrinter::AnswerByte(Interface path, int at) {
   std::lock_guard lock(ports::answerMutex);
-  return usb ? ports::receivedBuffer[at] : ports::parallelAnswer[at];
+  return path == Interface::kUsb ? ports::receivedBuffer[at] : ports::parallelAnswer[at];
 }
 
-int CFlashPrinter::AwaitAck(bool usb) {
-  return AwaitAnswer(usb, 1, kAckSeconds) && AnswerByte(usb, 0) == kAck ? 1 : 0;
+int CFlashPrinter::AwaitAck(Interface path) {
+  if (path == Interface::kSerial) {
+    uint8_t answer = 0;
+    return ReadByte(&answer) && answer == kAck ? 1 : 0;
+  }
+  return AwaitAnswer(path, 1, kAckSeconds) && AnswerByte(path, 0) == kAck ? 1 : 0;
+}
+
+int CFlashPrinter::SectorCommand(const uint8_t* prefix, int length, uint8_t sector) {
+  const Interface path = ports::CurrentInterface();
+  if (!WritePrefixAndByte(prefix, length, sector)) return 0;
+  return AwaitAck(path);
+}
+
+int CFlashPrinter::AwaitValue(Interface path, int seconds, uint8_t serialAnswer, uint16_t& value) {
+  switch (path) {
+    case Interface::kUsb:
+      // Asked for twice: the ACK, then the value.
+      if (!AwaitAnswer(path, 1, seconds) || AnswerByte(path, 0) != kAck) return 0;
+      if (!AwaitAnswer(path, 2, seconds)) return 0;
+      value = Word(AnswerByte(path, 0), AnswerByte(path, 1));
+      return 1;
+    case Interface::kParallel:
+      if (!AwaitAnswer(path, 3, seconds) || AnswerByte(path, 0) != kAck) return 0;
+      value = Word(AnswerByte(path, 1), AnswerByte(path, 2));
+      return 1;
+    case Interface::kSerial:
+      break;
+  }
+  if (serialAnswer == kNak) return 0;
+  uint8_t low = 0;
+  uint8_t high = 0;
+  if (!ReadByte(&low) || !ReadByte(&high)) return 0;
+  value = Word(low, high);
+  return 1;
 }
 
 int CFlashPrinter::SwitchToDownloadMode(const uint8_t* frame, int length) {
@@ -102,9 +149,9 @@ int CFlashPrinter::ResetPrinter(const uint8_t* frame, int length) {
 }
 
 int CFlashPrinter::CheckLineStatus(const uint8_t* frame, int length, int& stdModel) {
-  const Path path = CurrentPath();
+  const Interface path = ports::CurrentInterface();
   if (!WriteFrame(frame, length)) return 0;
-  if (path == Path::kSerial) {
+  if (path == Interface::kSerial) {
     uint8_t answer = 0;
     if (!ReadByte(&answer) || answer != kAck) return 0;
     uint8_t status = 0;
@@ -112,33 +159,28 @@ int CFlashPrinter::CheckLineStatus(const uint8_t* frame, int length, int& stdMod
     stdModel = status == kStandardModel ? 1 : 0;
     return stdModel;
   }
-  const bool usb = path == Path::kUsb;
-  if (!AwaitAnswer(usb, 2, kLineStatusSeconds) || AnswerByte(usb, 0) != kAck) return 0;
+  if (!AwaitAnswer(path, 2, kLineStatusSeconds) || AnswerByte(path, 0) != kAck) return 0;
   // Over USB the ACK alone is enough; the status byte is not looked at.
-  stdModel = usb || AnswerByte(usb, 1) == kStandardModel ? 1 : 0;
+  stdModel = path == Interface::kUsb || AnswerByte(path, 1) == kStandardModel ? 1 : 0;
   return stdModel;
 }
 
 int CFlashPrinter::SelectFlashSector(const uint8_t* prefix, int length, uint8_t sector) {
-  const Path path = CurrentPath();
-  if (!WritePrefixAndByte(prefix, length, sector)) return 0;
-  return path == Path::kSerial ? ReadAck() : AwaitAck(path == Path::kUsb);
+  return SectorCommand(prefix, length, sector);
 }
 
 int CFlashPrinter::EraseFlashSector(const uint8_t* prefix, int length, uint8_t sector) {
-  const Path path = CurrentPath();
-  if (!WritePrefixAndByte(prefix, length, sector)) return 0;
-  return path == Path::kSerial ? ReadAck() : AwaitAck(path == Path::kUsb);
+  return SectorCommand(prefix, length, sector);
 }
 
 int CFlashPrinter::SendDataBlock(const uint8_t* prefix, int length, uint16_t word,
                                  uint32_t blockLength, int pieceLength, uint8_t* const pieces[4],
                                  platform::MessageWindow* progress) {
-  const Path path = CurrentPath();
+  const Interface path = ports::CurrentInterface();
   const uint8_t header[4] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>(word >> 8),
                              static_cast<uint8_t>(blockLength & 0xFF),
                              static_cast<uint8_t>((blockLength >> 8) & 0xFF)};
-  if (path == Path::kUsb) {
+  if (path == Interface::kUsb) {
     uint8_t frame[kMaxPrefix + 4];
     if (length < 0 || length > kMaxPrefix) return 0;
     std::memcpy(frame, prefix, static_cast<size_t>(length));
@@ -160,68 +202,38 @@ int CFlashPrinter::SendDataBlock(const uint8_t* prefix, int length, uint16_t wor
   }
   if (progress) progress->Send(WM_PROGRESS_AUTOSTEP, 0, 1);
 
-  if (path != Path::kSerial) return AwaitAck(path == Path::kUsb);
+  if (path != Interface::kSerial) return AwaitAck(path);
   // The serial loader answers ACK; anything but NAK counts as accepted.
   uint8_t answer = 0;
   return ReadByte(&answer) && answer != kNak ? 1 : 0;
 }
 
 int CFlashPrinter::AcknowledgeChecksum(const uint8_t* frame, int length, uint16_t& value) {
-  const Path path = CurrentPath();
+  const Interface path = ports::CurrentInterface();
   if (!WriteFrame(frame, length)) return 0;
-  if (path == Path::kUsb) {
-    // The printer needs its time to compute the checksum before it can be
-    // asked over USB.
-    platform::Pause(10000);
-    if (!AwaitAnswer(true, 1, kChecksumSeconds) || AnswerByte(true, 0) != kAck) return 0;
-    if (!AwaitAnswer(true, 2, kChecksumSeconds)) return 0;
-    value = static_cast<uint16_t>(AnswerByte(true, 1) * 256 + AnswerByte(true, 0));
-    return 1;
-  }
-  if (path == Path::kParallel) {
-    if (!AwaitAnswer(false, 3, kChecksumSeconds) || AnswerByte(false, 0) != kAck) return 0;
-    value = static_cast<uint16_t>(AnswerByte(false, 2) * 256 + AnswerByte(false, 1));
-    return 1;
-  }
+  if (path == Interface::kUsb) platform::Pause(kUsbChecksumSettleMs);
   uint8_t answer = 0;
-  if (!ReadByte(&answer) || answer == kNak) return 0;
-  uint8_t low = 0;
-  uint8_t high = 0;
-  if (!ReadByte(&low) || !ReadByte(&high)) return 0;
-  value = static_cast<uint16_t>(high * 256 + low);
-  return 1;
+  if (path == Interface::kSerial && !ReadByte(&answer)) return 0;
+  return AwaitValue(path, kChecksumSeconds, answer, value);
 }
 
 int CFlashPrinter::RecalculateCrc(const uint8_t* frame, int length, uint16_t& value) {
-  const Path path = CurrentPath();
+  const Interface path = ports::CurrentInterface();
   if (!WriteFrame(frame, length)) return 0;
-  if (path == Path::kUsb) {
-    for (int second = 0; second < 50; ++second) platform::Pause(1000);
-    if (!AwaitAnswer(true, 1, kRecalcSeconds) || AnswerByte(true, 0) != kAck) return 0;
-    if (!AwaitAnswer(true, 2, kRecalcSeconds)) return 0;
-    value = static_cast<uint16_t>(AnswerByte(true, 1) * 256 + AnswerByte(true, 0));
-    return 1;
+  if (path == Interface::kUsb) {
+    for (int n = 0; n < kUsbRecalcSettlePauses; ++n) platform::Pause(kUsbRecalcSettlePauseMs);
   }
-  if (path == Path::kParallel) {
-    if (!AwaitAnswer(false, 3, kRecalcSeconds) || AnswerByte(false, 0) != kAck) return 0;
-    value = static_cast<uint16_t>(AnswerByte(false, 2) * 256 + AnswerByte(false, 1));
-    return 1;
-  }
-  // The printer takes its time over the whole flash: poll for the first
-  // answer byte once a second, up to 101 times.
-  SetReadTimeouts(2000);
   uint8_t answer = 0;
-  bool answered = false;
-  for (int attempt = 0; attempt < 101 && !answered; ++attempt) {
-    platform::Pause(1000);
-    answered = ReadByte(&answer) != 0;
+  if (path == Interface::kSerial) {
+    SetReadTimeouts(kSerialRecalcReadMs);
+    bool answered = false;
+    for (int poll = 0; poll < kSerialRecalcPolls && !answered; ++poll) {
+      platform::Pause(kSerialRecalcPollPauseMs);
+      answered = ReadByte(&answer) != 0;
+    }
+    if (!answered) return 0;
   }
-  if (!answered || answer == kNak) return 0;
-  uint8_t low = 0;
-  uint8_t high = 0;
-  if (!ReadByte(&low) || !ReadByte(&high)) return 0;
-  value = static_cast<uint16_t>(high * 256 + low);
-  return 1;
+  return AwaitValue(path, kRecalcSeconds, answer, value);
 }
 
 }  // namespace quillon::protocol

@@ -8,6 +8,7 @@
 
 #include "platform/window_messages.h"
 #include "ports/comm_port.h"
+#include "ports/port_state.h"
 #include "ports/port_window.h"
 #include "protocol/crc.h"
 
@@ -39,24 +40,26 @@ class CFlashPrinter : public ports::CCommPort {
   ports::PortWindow* notifyWindow = nullptr;
 
  private:
-  enum class Path { kSerial, kParallel, kUsb };
-  // The interface in use: USB takes precedence over the parallel port.
-  static Path CurrentPath();
   // Writes a whole frame: WriteUsb on USB, WriteData otherwise.
   int WriteFrame(const uint8_t* frame, int length);
   // Writes prefix and one argument byte (one write on USB, two otherwise).
   int WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument);
-  // Reads one byte from the serial line and tests it for ACK.
-  int ReadAck();
+  // Erase and select: prefix and sector number, answered by ACK.
+  int SectorCommand(const uint8_t* prefix, int length, uint8_t sector);
   // Over USB or the parallel port: has the main window start a receive
   // thread for `bytes` answer bytes and waits for them up to `seconds` whole
   // seconds of the wall clock. The receive thread is asked to stop either
   // way. True when the answer came.
-  bool AwaitAnswer(bool usb, int bytes, int seconds);
+  bool AwaitAnswer(ports::Interface path, int bytes, int seconds);
   // Byte `at` of the answer buffer of the interface.
-  static uint8_t AnswerByte(bool usb, int at);
-  // The single ACK byte of select, erase and data over USB or parallel.
-  int AwaitAck(bool usb);
+  static uint8_t AnswerByte(ports::Interface path, int at);
+  // The single ACK byte that answers select, erase and (except on the
+  // serial line) a data block.
+  int AwaitAck(ports::Interface path);
+  // The answer of the checksum and the CRC recalculation: ACK and a 16-bit
+  // value, low byte first. On the serial line the first byte has been read
+  // already (`serialAnswer`); anything but NAK stands for ACK there.
+  int AwaitValue(ports::Interface path, int seconds, uint8_t serialAnswer, uint16_t& value);
 };
 
 }  // namespace quillon::protocol
