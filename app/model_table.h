@@ -11,6 +11,14 @@ namespace quillon::app {
 inline constexpr const char* kModelTableText =
     "PASSBOOK,MAIN FIRMWARE,M,6,IPL FIRMWARE,I,4,US&EU FONT,U,18.";
 
+// The three kinds of image.
+enum class DownloadType { kMain, kIpl, kFont };
+
+// The kind a download type's name stands for by its key word, the text
+// before its first blank: "MAIN", "IPL" or "US&EU", in any case. Nothing for
+// another name, or one without a blank.
+std::optional<DownloadType> TypeOfName(const std::string& typeText);
+
 struct DownloadTypeRow {
   std::string name;    // what the download type list shows
   std::string letter;  // M main firmware, I IPL firmware, U or C fonts
@@ -33,7 +41,7 @@ class ModelTable {
   std::optional<DownloadTypeRow> FindRow(const std::string& typeText) const;
   std::vector<DownloadTypeRow> Rows() const;
 
-  // Members, as the main dialog holds them.
+  // The table as the main dialog holds it.
   std::vector<std::string> tokenList;       // every cell, then an empty end marker
   std::vector<std::string> modelIndexList;  // per record its first cell's index, then a marker
   int modelCount = 0;

@@ -5,6 +5,16 @@
 
 namespace quillon::app {
 
+namespace {
+
+// After the procedure, EndDownload and this pause come before the result.
+constexpr uint32_t kBeforeResultMs = 500;
+
+// Over USB the checksum's progress follows the sector size.
+constexpr int kUsbChecksumPace = 2;
+
+}  // namespace
+
 SendThread::~SendThread() {
   Finish();
 }
@@ -28,18 +38,42 @@ void SendThread::Start() {
   startedEvent.Wait();
 }
 
-void SendThread::EndStep(uint32_t message) {
-  ended_.store(true);
-  notifyWindow->Post(message, 0, 0);
-}
-
 void SendThread::Finish() {
   // A thread whose job never came has nothing to do.
   jobSet_.Set();
   thread_.reset();  // joins
 }
 
-CSend_USBThread::CSend_USBThread() {
+void SendThread::Run() {
+  platform::Pause(rules_.startPauseMs);
+  jobSet_.Wait();
+  if (!pPrinter || !notifyWindow) return;
+  if (rules_.checksImage) {
+    if (const int code = pPrinter->CheckImageFile(filePath); code != engine::kSuccess) {
+      // Ends without an end message: the next launch deletes this thread
+      // object.
+      notifyWindow->ShowResult(code);
+      notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+      return;
+    }
+  }
+  const int result = Download();
+  pPrinter->EndDownload();
+  platform::Pause(kBeforeResultMs);
+  notifyWindow->Post(platform::WM_DOWNLOAD_DONE, 0, result);
+  notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+  if (rules_.beforeEndMs) platform::Pause(rules_.beforeEndMs);
+  ended_.store(true);
+  notifyWindow->Post(rules_.endMessage, 0, 0);
+  if (rules_.stopsUsbReceive) notifyWindow->StopUsbReceive();
+}
+
+CSend_USBThread::CSend_USBThread()
+    : SendThread({.startPauseMs = 2000,
+                  .checksImage = false,
+                  .beforeEndMs = 1000,
+                  .endMessage = platform::WM_USB_SEND_ENDED,
+                  .stopsUsbReceive = true}) {
   Start();
 }
 
@@ -47,23 +81,17 @@ CSend_USBThread::~CSend_USBThread() {
   Finish();
 }
 
-void CSend_USBThread::Run() {
-  platform::Pause(2000);
-  AwaitJob();
-  if (!pPrinter || !notifyWindow) return;
-  const int result =
-      pPrinter->DownloadUSB(notifyWindow->DownloadModelName(), filePath, firstSector, mainProg,
-                            iplProg, 2, notifyWindow->DownloadSectorTable());
-  pPrinter->EndDownload();
-  platform::Pause(500);
-  notifyWindow->Post(platform::WM_DOWNLOAD_DONE, 0, result);
-  notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-  platform::Pause(1000);
-  EndStep(platform::WM_USB_SEND_ENDED);
-  notifyWindow->StopUsbReceive();
+int CSend_USBThread::Download() {
+  return pPrinter->DownloadUSB(notifyWindow->DownloadModelName(), filePath, firstSector, mainProg,
+                               iplProg, kUsbChecksumPace, notifyWindow->DownloadSectorTable());
 }
 
-CSendParallelThread::CSendParallelThread() {
+CSendParallelThread::CSendParallelThread()
+    : SendThread({.startPauseMs = 1000,
+                  .checksImage = true,
+                  .beforeEndMs = 0,
+                  .endMessage = platform::WM_PARALLEL_SEND_ENDED,
+                  .stopsUsbReceive = false}) {
   Start();
 }
 
@@ -71,24 +99,9 @@ CSendParallelThread::~CSendParallelThread() {
   Finish();
 }
 
-void CSendParallelThread::Run() {
-  platform::Pause(1000);
-  AwaitJob();
-  if (!pPrinter || !notifyWindow) return;
-  if (const int code = pPrinter->CheckImageFile(filePath); code != engine::kSuccess) {
-    // Ends without an end message: the launch deletes this thread object.
-    notifyWindow->ShowResult(code);
-    notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-    return;
-  }
-  const int result =
-      pPrinter->DownloadParallel(notifyWindow->DownloadModelName(), filePath, firstSector, mainProg,
-                                 iplProg, notifyWindow->DownloadSectorTable());
-  pPrinter->EndDownload();
-  platform::Pause(500);
-  notifyWindow->Post(platform::WM_DOWNLOAD_DONE, 0, result);
-  notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-  EndStep(platform::WM_PARALLEL_SEND_ENDED);
+int CSendParallelThread::Download() {
+  return pPrinter->DownloadParallel(notifyWindow->DownloadModelName(), filePath, firstSector,
+                                    mainProg, iplProg, notifyWindow->DownloadSectorTable());
 }
 
 }  // namespace quillon::app

@@ -41,42 +41,52 @@ class SendThread {
   int iplProg = 0;
 
  protected:
-  SendThread() = default;
+  // Where the two send threads differ.
+  struct Rules {
+    uint32_t startPauseMs;  // before the thread looks at its job
+    bool checksImage;       // the image is checked before the download
+    uint32_t beforeEndMs;   // between the result and the end message
+    uint32_t endMessage;    // the thread's end message
+    bool stopsUsbReceive;   // after the end message
+  };
+  explicit SendThread(const Rules& rules) : rules_(rules) {}
   // Starts the thread and returns once it runs.
   void Start();
-  // Waits until the job is there.
-  void AwaitJob() { jobSet_.Wait(); }
-  // The end step: reports the thread's end with `message`.
-  void EndStep(uint32_t message);
   // Waits until the thread has returned; every subclass's destructor calls it.
   void Finish();
-  virtual void Run() = 0;
+  // The interface's download procedure; its result code.
+  virtual int Download() = 0;
 
  private:
+  // The thread: the job, the procedure, EndDownload, the result and the end
+  // message to the window.
+  void Run();
+
+  const Rules rules_;
   platform::Event jobSet_{true};
   std::atomic<bool> ended_{false};
   std::unique_ptr<platform::Thread> thread_;
 };
 
-// DownloadUSB on the USB printer opened by the launch, then EndDownload.
+// 2000 ms, then DownloadUSB on the USB printer opened by the launch.
 class CSend_USBThread final : public SendThread {
  public:
   CSend_USBThread();
   ~CSend_USBThread() override;
 
  private:
-  void Run() override;
+  int Download() override;
 };
 
-// CheckImageFile, DownloadParallel on the parallel port opened by the
-// launch, then EndDownload.
+// 1000 ms, then CheckImageFile and DownloadParallel on the parallel port
+// opened by the launch.
 class CSendParallelThread final : public SendThread {
  public:
   CSendParallelThread();
   ~CSendParallelThread() override;
 
  private:
-  void Run() override;
+  int Download() override;
 };
 
 }  // namespace quillon::app

@@ -31,40 +31,22 @@ bool IsNumberedName(const std::string& text, const char* prefix, int last) {
 
 int ValidateSettings(const DialogSettings& in, const ModelTable& table, ValidatedSettings& out) {
   out.mainProg = out.iplProg = out.fontProg = 0;
+  out.interface = in.interface;
 
-  switch (in.interface) {
-    case kSerialInterface: {
-      out.isSerial = 1;
-      out.isParallel = 0;
-      ports::useParallel = 0;
-      const std::string port = ListText(in.portText);
-      if (in.portIsDevice && !in.portText.empty()) {
-        out.portName = in.portText;
-      } else if (IsNumberedName(port, "COM", 20)) {
-        out.portName = port;
-      } else {
-        return engine::kIllegalComPort;
-      }
-      break;
+  // The port: COM1..COM20 or LPT1..LPT10 (or a device path from the command
+  // line). USB needs none, and useParallel keeps its value: useUsb takes
+  // precedence.
+  if (in.interface != Interface::kUsb) {
+    const bool serial = in.interface == Interface::kSerial;
+    ports::useParallel = serial ? 0 : 1;
+    const std::string port = ListText(in.portText);
+    if (in.portIsDevice && !in.portText.empty()) {
+      out.portName = in.portText;
+    } else if (IsNumberedName(port, serial ? "COM" : "LPT", serial ? 20 : 10)) {
+      out.portName = port;
+    } else {
+      return serial ? engine::kIllegalComPort : engine::kIllegalParallelPort;
     }
-    case kParallelInterface: {
-      out.isSerial = 0;
-      out.isParallel = 1;
-      ports::useParallel = 1;
-      const std::string port = ListText(in.portText);
-      if (in.portIsDevice && !in.portText.empty()) {
-        out.portName = in.portText;
-      } else if (IsNumberedName(port, "LPT", 10)) {
-        out.portName = port;
-      } else {
-        return engine::kIllegalParallelPort;
-      }
-      break;
-    }
-    default:  // USB: useParallel keeps its value; useUsb takes precedence
-      out.isSerial = 0;
-      out.isParallel = 0;
-      break;
   }
 
   const auto row = table.FindRow(in.typeText);
@@ -86,7 +68,7 @@ int ValidateSettings(const DialogSettings& in, const ModelTable& table, Validate
     return engine::kInvalidImage;
   }
 
-  if (out.isSerial) {
+  if (out.interface == Interface::kSerial) {
     const std::string parity = ListText(in.parityText);
     if (parity != "NONE" && parity != "ODD" && parity != "EVEN") return engine::kIllegalParity;
     out.parityText = parity;

@@ -5,14 +5,15 @@
 #include <string>
 
 #include "app/model_table.h"
+#include "ports/port_state.h"
 
 namespace quillon::app {
 
-enum Interface { kSerialInterface = 0, kParallelInterface = 1, kUsbInterface = 2 };
+using ports::Interface;
 
 // The settings as the dialog's controls hold them.
 struct DialogSettings {
-  int interface = kSerialInterface;
+  Interface interface = Interface::kSerial;
   std::string portText;
   std::string typeText;
   std::string fileText;  // the file box: the image's file name
@@ -33,8 +34,7 @@ struct ValidatedSettings {
   int mainProg = 0;
   int iplProg = 0;
   int fontProg = 0;
-  int isSerial = 0;
-  int isParallel = 0;
+  Interface interface = Interface::kSerial;
 };
 
 // Returns 1, or the code of the first problem found (1012-1016, 1020, 1033).

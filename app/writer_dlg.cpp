@@ -26,15 +26,21 @@ std::atomic<CWriterDlg*> theWriterDlg{nullptr};
 
 constexpr const char* kNoFileText = "BINARY FILE";
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
+// The worker has posted its result; it is given this long to return before
+// its thread object is deleted.
+constexpr uint32_t kBeforeWorkerDeletedMs = 500;
+
+// Browse's filter for each kind of image.
+const char* FileFilter(DownloadType type) {
+  switch (type) {
+    case DownloadType::kMain:
+      return "Main Firmware Files (*.mfw)|*.mfw|";
+    case DownloadType::kIpl:
+      return "IPL Program Files (*.ipl)|*.ipl|";
+    case DownloadType::kFont:
+      break;
   }
-  return true;
+  return "US & EU Font Files (*.bin)|*.bin|";
 }
 
 // Nothing when the file opens for reading; otherwise the platform's text
@@ -157,11 +163,11 @@ void CWriterDlg::DisableAll() {
   }
 }
 
-int CWriterDlg::GetInterface() {
-  if (Check(IDC_SERIAL) == ui::kChecked) return kSerialInterface;
-  if (Check(IDC_PARALLEL) == ui::kChecked) return kParallelInterface;
-  if (Check(IDC_USB) == ui::kChecked) return kUsbInterface;
-  return kSerialInterface;
+Interface CWriterDlg::GetInterface() {
+  if (Check(IDC_SERIAL) == ui::kChecked) return Interface::kSerial;
+  if (Check(IDC_PARALLEL) == ui::kChecked) return Interface::kParallel;
+  if (Check(IDC_USB) == ui::kChecked) return Interface::kUsb;
+  return Interface::kSerial;
 }
 
 // --- The user -------------------------------------------------------------
@@ -242,21 +248,12 @@ void CWriterDlg::OnBrowse() {
     ShowMessageBox("Please determine the download type!", ui::kMbIconError);
     return;
   }
-  // The key word is the text before the first blank; without one there is
-  // none.
-  const size_t blank = type.find(' ');
-  const std::string key = blank == std::string::npos ? std::string() : type.substr(0, blank);
-  std::string filter;
-  if (EqualNoCase(key, "IPL")) {
-    filter = "IPL Program Files (*.ipl)|*.ipl|";
-  } else if (EqualNoCase(key, "MAIN")) {
-    filter = "Main Firmware Files (*.mfw)|*.mfw|";
-  } else if (EqualNoCase(key, "US&EU")) {
-    filter = "US & EU Font Files (*.bin)|*.bin|";
-  } else {
+  const std::optional<DownloadType> kind = TypeOfName(type);
+  if (!kind) {
     ShowMessageBox("Please select a correct download type!", ui::kMbIconError);
     return;
   }
+  const std::string filter = FileFilter(*kind);
 
   if (const std::optional<std::string> path =
           OpenFileDialog(filter, ui::kOfnHideReadOnly | ui::kOfnPathMustExist)) {
@@ -308,8 +305,8 @@ void CWriterDlg::FlashNow() {
   in.stopBitsText = ControlText(IDC_STOP_LIST);
   // The check works on the members themselves: what it got through before
   // a problem stays, as the controls' state after a refusal depends on it.
-  ValidatedSettings out{portName, parityText, baudRate, stopBits, firstSector,
-                        mainProg, iplProg,    fontProg, isSerial, isParallel};
+  ValidatedSettings out{portName, parityText, baudRate, stopBits,         firstSector,
+                        mainProg, iplProg,    fontProg, launchedInterface};
   const int code = ValidateSettings(in, modelTable, out);
   portName = out.portName;
   parityText = out.parityText;
@@ -319,13 +316,13 @@ void CWriterDlg::FlashNow() {
   mainProg = out.mainProg;
   iplProg = out.iplProg;
   fontProg = out.fontProg;
-  isSerial = out.isSerial;
-  isParallel = out.isParallel;
+  launchedInterface = out.interface;
   if (code != engine::kSuccess) {
     ShowResult(code);
     Post(platform::WM_ENABLE_CONTROLS, 0, 1);
     return;
   }
+  request = MakeRequest(out, filePath);
 
   pPrinter = new (std::nothrow) engine::CFlashDownload();
   if (!pPrinter || !pPrinter->printer) {
@@ -336,54 +333,36 @@ void CWriterDlg::FlashNow() {
     return;
   }
 
-  if (ports::useUsb) {
-    LaunchUsb();
-  } else if (isParallel) {
-    LaunchParallel();
-  } else {
-    LaunchSerial();
-  }
-}
-
-void CWriterDlg::LaunchUsb() {
-  pPrinter->SetWindow(static_cast<DownloadHost*>(this));
-  int code = pPrinter->ConnectUsbPrinter();
-  if (code == engine::kSuccess) {
-    platform::Pause(1000);
-    code = pPrinter->CheckImageFile(filePath);
-  }
-  if (code != engine::kSuccess) {
-    ShowResult(code);
+  if (PrepareLaunch(request, *pPrinter, *this) != engine::kSuccess) {
     Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-    pPrinter->ClosePrinterPort();
-    delete pPrinter;
-    pPrinter = nullptr;
+    if (request.interface == Interface::kUsb) {
+      delete pPrinter;
+      pPrinter = nullptr;
+    }
     return;
   }
-  if (usbSendThread) {
-    // The last USB download has not reported its end yet. The printer just
-    // opened is let go again rather than left open behind the message.
-    ShowMessageBox("Send Thread exist!!", ui::kMbIconError);
-    Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-    pPrinter->ClosePrinterPort();
-    return;
+  switch (request.interface) {
+    case Interface::kUsb:
+      if (usbSendThread) {
+        // The last USB download has not reported its end yet. The printer
+        // just opened is let go again rather than left open behind the
+        // message.
+        ShowMessageBox("Send Thread exist!!", ui::kMbIconError);
+        Post(platform::WM_ENABLE_CONTROLS, 0, 1);
+        pPrinter->ClosePrinterPort();
+        return;
+      }
+      usbSendThread = std::move(StartDownload(request, *pPrinter, *this).sender);
+      break;
+    case Interface::kParallel:
+      // A thread whose image check failed ended without an end message.
+      DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
+      parallelSendThread = std::move(StartDownload(request, *pPrinter, *this).sender);
+      break;
+    case Interface::kSerial:
+      pThread = std::move(StartDownload(request, *pPrinter, *this).worker);
+      break;
   }
-  usbSendThread = new CSend_USBThread();
-  usbSendThread->SetJob(this, pPrinter, filePath, firstSector, mainProg, iplProg);
-}
-
-void CWriterDlg::LaunchParallel() {
-  pPrinter->SetWindow(static_cast<DownloadHost*>(this));
-  if (const int code = pPrinter->OpenParallelPrinter(portName, iplProg); code != engine::kSuccess) {
-    ShowResult(code);
-    pPrinter->ClosePrinterPort();
-    Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-    return;
-  }
-  // A thread whose image check failed ended without an end message.
-  DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
-  parallelSendThread = new CSendParallelThread();
-  parallelSendThread->SetJob(this, pPrinter, filePath, firstSector, mainProg, iplProg);
 }
 
 void CWriterDlg::StopUsbReceive() {
@@ -399,26 +378,6 @@ bool CWriterDlg::ReopenUsbPrinter() {
   if (!pPrinter) return false;
   pPrinter->ClosePrinterPort();
   return pPrinter->ConnectUsbPrinter() == engine::kSuccess;
-}
-
-void CWriterDlg::LaunchSerial() {
-  auto job = std::make_unique<SerialJob>();
-  job->window = this;
-  job->download = pPrinter;
-  job->portName = portName;
-  job->parity = parityText;
-  job->file = filePath;
-  job->stopBits = stopBits;
-  job->baud = baudRate;
-  job->firstSector = firstSector;
-  job->mainProg = mainProg;
-  job->iplProg = iplProg;
-  job->isSerial = isSerial;
-  auto handOver = std::make_shared<std::unique_ptr<SerialJob>>(std::move(job));
-  pThread = new platform::Thread([handOver] { SerialWorker(std::move(*handOver)); },
-                                 platform::ThreadPriority::kAboveNormal, /*suspended=*/true);
-  pPrinter->SetWindow(static_cast<DownloadHost*>(this));
-  pThread->Resume();
 }
 
 // --- Messages from the download -------------------------------------------
@@ -493,8 +452,8 @@ void CWriterDlg::CloseProgress() {
 
 void CWriterDlg::OnDownloadDone(int code) {
   if (pThread) {
-    platform::Pause(500);
-    DeleteThread(pThread);
+    platform::Pause(kBeforeWorkerDeletedMs);
+    pThread.reset();  // joins
   }
   if (ports::useUsb && progressDlg) {
     progress::CProgressDlg* dialog = progressDlg;
@@ -509,13 +468,13 @@ void CWriterDlg::OnDownloadDone(int code) {
 
 void CWriterDlg::EnableControls(bool on) {
   for (const int id : {IDC_SERIAL, IDC_PARALLEL, IDC_USB}) EnableControl(id, true);
-  if (isSerial) {
+  if (launchedInterface == Interface::kSerial) {
     busy = 0;
     for (const int id : {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST,
                          IDC_STOP_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
       EnableControl(id, on);
     }
-  } else if (isParallel) {
+  } else if (launchedInterface == Interface::kParallel) {
     busy = 0;
     for (const int id :
          {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
@@ -535,22 +494,15 @@ void CWriterDlg::EnableControls(bool on) {
 
 // --- Threads and the end --------------------------------------------------
 
-void CWriterDlg::DeleteThread(platform::Thread*& thread) {
-  delete thread;  // joins it
-  thread = nullptr;
-}
-
-template <typename T>
-void CWriterDlg::DeleteSendThread(T*& thread, bool onlyIfEnded) {
+void CWriterDlg::DeleteSendThread(std::unique_ptr<SendThread>& thread, bool onlyIfEnded) {
   // An end message names no thread: one that arrives for a thread already
   // deleted, or before the thread held has ended, is not that thread's.
   if (!thread || (onlyIfEnded && !thread->Ended())) return;
-  delete thread;  // waits for it to return
-  thread = nullptr;
+  thread.reset();  // waits for it to return
 }
 
 void CWriterDlg::FreeLaunch() {
-  DeleteThread(pThread);
+  pThread.reset();  // joins
   delete pPrinter;
   pPrinter = nullptr;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/launch.h"
 #include "app/model_table.h"
 #include "app/send_threads.h"
 #include "app/serial_worker.h"
@@ -60,16 +61,17 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void EnableSettings(bool on);
   // Before a download: busy, and every control but About disabled.
   void DisableAll();
-  // 0 serial, 1 parallel, 2 USB, from the checked radio button (0 if none).
-  int GetInterface();
+  // The interface of the checked radio button (serial if none).
+  Interface GetInterface();
 
-  // Members. The model table's own members are reachable under their names.
+  // The model table's own members are reachable under their names.
   ModelTable modelTable;
   const uint32_t* sectorTable = nullptr;
   // usbAnswerEvent and parallelAnswerEvent come with the port window.
   std::string modelName;
-  CSend_USBThread* usbSendThread = nullptr;
-  CSendParallelThread* parallelSendThread = nullptr;
+  // The send thread of a USB or parallel download, until it reports its end.
+  std::unique_ptr<SendThread> usbSendThread;
+  std::unique_ptr<SendThread> parallelSendThread;
   // The receive thread of each interface (usbReceiveThread,
   // parallelReceiveThread).
   ports::ReceiveThreads receiveThreads{*this};
@@ -79,13 +81,15 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   int fontProg = 0;
   std::atomic<int> lastResult{-1};
   int mainProg = 0;
-  int isParallel = 0;
-  int isSerial = 0;
+  // The interface of the last FLASH NOW, as far as its settings were checked.
+  Interface launchedInterface = Interface::kSerial;
   std::vector<std::string>& modelIndexList = modelTable.modelIndexList;
   std::vector<std::string>& tokenList = modelTable.tokenList;
   engine::CFlashDownload* pPrinter = nullptr;
   progress::CProgressDlg* progressDlg = nullptr;
-  platform::Thread* pThread = nullptr;  // the serial worker
+  std::unique_ptr<platform::Thread> pThread;  // the serial worker
+  // The download FLASH NOW launched last.
+  DownloadRequest request;
   std::string fileTitle = "BINARY FILE";
   std::string filePath;
   std::string parityText = "NONE";
@@ -118,19 +122,14 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void OnBrowse();
   void OnAbout();
   void FlashNow();
-  void LaunchSerial();
-  void LaunchUsb();
-  void LaunchParallel();
   // Deletes a send thread object once its thread has returned.
-  template <typename T>
-  void DeleteSendThread(T*& thread, bool onlyIfEnded);
+  static void DeleteSendThread(std::unique_ptr<SendThread>& thread, bool onlyIfEnded);
   void EnableControls(bool on);
   void OnDownloadDone(int code);
   void CloseProgress();
   // Joins and frees the worker thread and frees the download object of a
   // launch that has ended (a failed launch leaves them behind).
   void FreeLaunch();
-  void DeleteThread(platform::Thread*& thread);
 };
 
 // The main dialog while it exists (null otherwise).

@@ -5,7 +5,7 @@
 #   --wine     Wine, to run the Windows programs and tests
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev googletest)
+packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev)
 for option in "$@"; do
   case "$option" in
     --windows) packages+=(g++-mingw-w64-x86-64) ;;

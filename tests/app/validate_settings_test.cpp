@@ -11,7 +11,8 @@ namespace {
 class Validate : public ::testing::Test {
  protected:
   ModelTable table;
-  DialogSettings in{kSerialInterface, "COM1", "MAIN FIRMWARE", "firmware.mfw", "NONE", "38400", "1"};
+  DialogSettings in{
+      Interface::kSerial, "COM1", "MAIN FIRMWARE", "firmware.mfw", "NONE", "38400", "1"};
   ValidatedSettings out;
 
   void SetUp() override {
@@ -33,7 +34,7 @@ TEST_F(Validate, AGoodSerialSetting) {
   EXPECT_EQ(out.firstSector, 6);
   EXPECT_EQ(out.mainProg, 1);
   EXPECT_EQ(out.iplProg + out.fontProg, 0);
-  EXPECT_EQ(out.isSerial, 1);
+  EXPECT_EQ(out.interface, Interface::kSerial);
   EXPECT_EQ(ports::useParallel.load(), 0);
 }
 
@@ -103,7 +104,7 @@ TEST_F(Validate, SerialPortAndLineSettings) {
 }
 
 TEST_F(Validate, ChecksComeInTheirOrder) {
-  in = {kSerialInterface, "COM99", "NOTHING", "x", "X", "1", "9"};
+  in = {Interface::kSerial, "COM99", "NOTHING", "x", "X", "1", "9"};
   EXPECT_EQ(Check(), engine::kIllegalComPort);
   in.portText = "COM1";
   EXPECT_EQ(Check(), engine::kUnknownDownloadType);
@@ -118,10 +119,10 @@ TEST_F(Validate, ChecksComeInTheirOrder) {
 }
 
 TEST_F(Validate, ParallelChecksItsPortButNoLineSettings) {
-  in = {kParallelInterface, "lpt3", "MAIN FIRMWARE", "f.mfw", "X", "X", "X"};
+  in = {Interface::kParallel, "lpt3", "MAIN FIRMWARE", "f.mfw", "X", "X", "X"};
   ASSERT_EQ(Check(), 1);
   EXPECT_EQ(out.portName, "LPT3");
-  EXPECT_EQ(out.isParallel, 1);
+  EXPECT_EQ(out.interface, Interface::kParallel);
   EXPECT_EQ(ports::useParallel.load(), 1);
   in.portText = "LPT11";
   EXPECT_EQ(Check(), engine::kIllegalParallelPort);
@@ -132,9 +133,9 @@ TEST_F(Validate, ParallelChecksItsPortButNoLineSettings) {
 
 TEST_F(Validate, UsbNeedsNoPortAndKeepsTheParallelFlag) {
   ports::useParallel = 1;
-  in = {kUsbInterface, "", "MAIN FIRMWARE", "f.mfw", "", "", ""};
+  in = {Interface::kUsb, "", "MAIN FIRMWARE", "f.mfw", "", "", ""};
   ASSERT_EQ(Check(), 1);
-  EXPECT_EQ(out.isSerial + out.isParallel, 0);
+  EXPECT_EQ(out.interface, Interface::kUsb);
   EXPECT_EQ(ports::useParallel.load(), 1);
   ports::useParallel = 0;
 }

@@ -161,7 +161,7 @@ TEST_F(WriterPortDownload, ASecondUsbLaunchWhileTheSendThreadIsHeldIsRefused) {
   Start();
   // A send thread of an earlier download that has not reported its end.
   ASSERT_TRUE(OnDialog([](CWriterDlg& d) {
-    d.usbSendThread = new CSend_USBThread();
+    d.usbSendThread = std::make_unique<CSend_USBThread>();
     return true;
   }));
   ASSERT_TRUE(backend.Click(main, IDC_USB));

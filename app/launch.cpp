@@ -1,0 +1,93 @@
+#include "app/launch.h"
+
+#include "engine/result_codes.h"
+#include "platform/clock.h"
+
+namespace quillon::app {
+
+namespace {
+
+// The USB printer settles for a second after it has been opened.
+constexpr uint32_t kAfterUsbOpenMs = 1000;
+
+int ConnectUsb(const DownloadRequest& request, engine::CFlashDownload& download) {
+  const int code = download.ConnectUsbPrinter();
+  if (code != engine::kSuccess) return code;
+  platform::Pause(kAfterUsbOpenMs);
+  return download.CheckImageFile(request.imagePath);
+}
+
+}  // namespace
+
+DownloadRequest MakeRequest(const ValidatedSettings& settings, std::string imagePath) {
+  DownloadRequest request;
+  request.interface = settings.interface;
+  request.type = settings.mainProg  ? DownloadType::kMain
+                 : settings.iplProg ? DownloadType::kIpl
+                                    : DownloadType::kFont;
+  if (settings.interface != Interface::kUsb) request.portName = settings.portName;
+  request.imagePath = std::move(imagePath);
+  request.firstSector = settings.firstSector;
+  if (settings.interface == Interface::kSerial) {
+    request.baudRate = settings.baudRate;
+    request.parityText = settings.parityText;
+    request.stopBits = settings.stopBits;
+  }
+  return request;
+}
+
+int PrepareLaunch(const DownloadRequest& request, engine::CFlashDownload& download,
+                  DownloadHost& host) {
+  download.SetWindow(&host);
+  int code = engine::kSuccess;
+  switch (request.interface) {
+    case Interface::kSerial:
+      return engine::kSuccess;
+    case Interface::kParallel:
+      code = download.OpenParallelPrinter(request.portName, request.IplProg());
+      break;
+    case Interface::kUsb:
+      code = ConnectUsb(request, download);
+      break;
+  }
+  if (code != engine::kSuccess) {
+    host.ShowResult(code);
+    download.ClosePrinterPort();
+  }
+  return code;
+}
+
+DownloadThread StartDownload(const DownloadRequest& request, engine::CFlashDownload& download,
+                             DownloadHost& host) {
+  DownloadThread thread;
+  if (request.interface != Interface::kSerial) {
+    if (request.interface == Interface::kUsb) {
+      thread.sender = std::make_unique<CSend_USBThread>();
+    } else {
+      thread.sender = std::make_unique<CSendParallelThread>();
+    }
+    thread.sender->SetJob(&host, &download, request.imagePath, request.firstSector,
+                          request.MainProg(), request.IplProg());
+    return thread;
+  }
+  auto job = std::make_unique<SerialJob>();
+  job->window = &host;
+  job->download = &download;
+  job->portName = request.portName;
+  job->parity = request.parityText;
+  job->file = request.imagePath;
+  job->stopBits = request.stopBits;
+  job->baud = request.baudRate;
+  job->firstSector = request.firstSector;
+  job->mainProg = request.MainProg();
+  job->iplProg = request.IplProg();
+  job->isSerial = 1;
+  auto handOver = std::make_shared<std::unique_ptr<SerialJob>>(std::move(job));
+  thread.worker = std::make_unique<platform::Thread>(
+      [handOver] { SerialWorker(std::move(*handOver)); }, platform::ThreadPriority::kAboveNormal,
+      /*suspended=*/true);
+  thread.worker->Resume();
+  return thread;
+}
+
+}  // namespace quillon::app

@@ -1,0 +1,67 @@
+#pragma once
+// The launch of a download, the same from the main dialog and from the
+// command line: both turn their settings into one DownloadRequest, get the
+// printer ready and start the download's thread.
+
+#include <memory>
+#include <string>
+
+#include "app/model_table.h"
+#include "app/send_threads.h"
+#include "app/serial_worker.h"
+#include "app/validate_settings.h"
+#include "engine/flash_download.h"
+#include "platform/thread.h"
+#include "ports/port_state.h"
+
+namespace quillon::app {
+
+// One download, its settings checked.
+struct DownloadRequest {
+  Interface interface = Interface::kSerial;
+  DownloadType type = DownloadType::kMain;
+  // COMn or LPTn, a device path or "sim[:options]". Empty over USB: the
+  // printer is found by platform::FindUsbPrinterPath (the command line
+  // names it beforehand with platform::SetUsbPrinterPath).
+  std::string portName;
+  std::string imagePath;
+  int firstSector = 0;
+  // The serial line for the switch command (the loader is then spoken to
+  // at 38400 baud, 8N1); not used on the other interfaces.
+  int baudRate = 38400;
+  std::string parityText = "NONE";
+  int stopBits = 1;
+
+  int MainProg() const { return type == DownloadType::kMain ? 1 : 0; }
+  int IplProg() const { return type == DownloadType::kIpl ? 1 : 0; }
+  bool operator==(const DownloadRequest&) const = default;
+};
+
+// The request of settings that passed ValidateSettings. A download type
+// whose row names no kind of image is downloaded as fonts are.
+DownloadRequest MakeRequest(const ValidatedSettings& settings, std::string imagePath);
+
+// Gets the printer ready for the download's thread, on the calling thread,
+// and makes `host` the download's window. Over USB the printer is
+// connected, then after 1000 ms the image is checked; the parallel port is
+// opened in its modes; the serial worker opens its port itself. Returns
+// kSuccess, or the code of the failure, which is shown through `host` with
+// the port closed again.
+int PrepareLaunch(const DownloadRequest& request, engine::CFlashDownload& download,
+                  DownloadHost& host);
+
+// The thread a launch started: the serial worker, or the interface's send
+// thread. Whoever holds it deletes it once the download has reported its
+// end (deleting joins the thread).
+struct DownloadThread {
+  std::unique_ptr<platform::Thread> worker;
+  std::unique_ptr<SendThread> sender;
+};
+
+// Starts the download's thread with its job: the serial worker at above
+// normal priority (created suspended, then resumed), or a new send thread
+// of the interface.
+DownloadThread StartDownload(const DownloadRequest& request, engine::CFlashDownload& download,
+                             DownloadHost& host);
+
+}  // namespace quillon::app

@@ -1,0 +1,175 @@
+#include "cli/download_host.h"
+
+#include "app/launch.h"
+#include "cli/interrupts.h"
+#include "engine/result_codes.h"
+#include "platform/clock.h"
+#include "platform/device.h"
+#include "platform/thread.h"
+#include "ports/port_state.h"
+#include "sim/emulated_line.h"
+
+namespace quillon::cli {
+
+namespace {
+
+// The progress display is refreshed as often as the progress window is.
+constexpr uint32_t kRefreshMs = 500;
+
+// Why a port did not open, in words for the user; empty if the system gave
+// no reason.
+std::string OpenFailure(int code) {
+  const int error = platform::LastError();
+  const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
+  if (error == platform::kErrorAccessDenied) {
+    return "permission denied: this user is not in the group that owns the device (usually " +
+           group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
+  }
+  if (error == platform::kErrorSharingViolation) return "the port is in use by another program";
+  if (error == platform::kErrorFileNotFound) return "no such device";
+  if (error != platform::kErrorSuccess) return platform::LastErrorText();
+  return {};
+}
+
+// The device the download goes to, in words for messages.
+std::string DeviceName(const Options& o, const app::DownloadRequest& request) {
+  const bool usb = request.interface == app::Interface::kUsb;
+  const platform::DeviceTarget target = platform::ResolveDevice(usb ? o.port : request.portName);
+  if (target.kind == platform::DeviceTarget::Kind::kSimulator) return "the built-in printer";
+  if (!usb) return target.path;
+  return o.port.empty() ? "the USB printer" : o.port;
+}
+
+}  // namespace
+
+intptr_t DownloadWindow::Send(uint32_t id, uintptr_t wParam, intptr_t lParam) {
+  using namespace platform;
+  switch (id) {
+    case WM_START_USB_RECEIVE:
+      receive_.StartUsb(static_cast<int>(wParam));
+      break;
+    case WM_START_PARALLEL_RECEIVE:
+      receive_.StartParallel(static_cast<int>(wParam));
+      break;
+    case WM_OPEN_PROGRESS:
+      view_.Open();
+      break;
+    case WM_PROGRESS_STATUS: {
+      const auto* r = reinterpret_cast<const engine::StatusRecord*>(lParam);
+      view_.Status(r->statusText, r->progressRange, r->progressPos, r->progressStep);
+      break;
+    }
+    case WM_PROGRESS_SETPOS:
+      view_.SetRangePos(static_cast<int>(wParam), static_cast<int>(lParam));
+      break;
+    case WM_PROGRESS_AUTOSTEP:
+      view_.SetAutoAdvance(lParam != 0);
+      break;
+    case WM_DISABLE_PROGRESS:
+      phase = kFlashing;
+      break;
+    case WM_CLOSE_PROGRESS:
+      phase = kEnded;
+      view_.Close();
+      break;
+    case WM_ENABLE_CONTROLS:
+      finished.Set();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+bool DownloadWindow::Post(uint32_t id, uintptr_t, intptr_t lParam) {
+  if (id == platform::WM_DOWNLOAD_DONE) {
+    SetResult(static_cast<int>(lParam));
+  } else if (id == platform::WM_ENABLE_CONTROLS) {
+    finished.Set();
+  }
+  return true;
+}
+
+void DownloadWindow::ShowResult(int code) {
+  // Failures before the procedure, shown from the worker thread.
+  if (code == engine::kSerialHandle || code == engine::kParallelOpen || code == engine::kUsbOpen) {
+    if (const std::string why = OpenFailure(code); !why.empty()) {
+      view_.Note("quillon-flash: cannot open " + device_ + ": " + why);
+    }
+  }
+  SetResult(code);
+}
+
+bool DownloadWindow::ReopenUsbPrinter() {
+  download_.ClosePrinterPort();
+  return download_.ConnectUsbPrinter() == engine::kSuccess;
+}
+
+std::optional<int> DownloadWindow::Result() {
+  std::lock_guard lock(mutex_);
+  return result_;
+}
+
+void DownloadWindow::SetResult(int code) {
+  std::lock_guard lock(mutex_);
+  result_ = code;
+}
+
+int RunDownload(const Options& o, std::string& reportedPort) {
+  reportedPort = o.port;
+  PrepareInterrupts();
+  sim::InstallBuiltInPrinter();
+
+  app::ModelTable table;
+  if (table.LoadModelTable() != 0 || table.SelectModel() != 1 || table.SplitDownloadTypes() != 1) {
+    return engine::kDataFileError;
+  }
+  app::DownloadRequest request;
+  if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
+
+  const bool usb = request.interface == app::Interface::kUsb;
+  // Over USB the result names the port given, if any.
+  reportedPort = !usb ? request.portName : (o.port.empty() ? std::string("USB") : o.port);
+  if (usb) platform::SetUsbPrinterPath(o.port);
+
+  const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
+                                  : StderrIsTerminal() ? ProgressView::Mode::kBar
+                                                       : ProgressView::Mode::kLines;
+  ProgressView view(stderr, mode, o.verbose);
+  engine::CFlashDownload download;
+  if (!download.printer) return engine::kInsufficientMemory;
+  DownloadWindow window(view, DeviceName(o, request), download);
+  ports::mainWindow = &window;
+  struct ForgetWindow {
+    ~ForgetWindow() { ports::mainWindow = nullptr; }
+  } forgetWindow;
+
+  if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
+    return code;
+  }
+
+  bool forced = false;
+  {
+    // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
+    // and a second one stops the program.
+    window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
+    Interrupts interrupts(window.phase, view);
+    platform::Event stopRefresh(true);
+    platform::Thread refresh([&] {
+      while (!stopRefresh.Wait(kRefreshMs)) view.Tick();
+    });
+    app::DownloadThread thread = app::StartDownload(request, download, window);
+    window.finished.Wait();
+    thread = {};  // joins
+    stopRefresh.Set();
+    refresh.Join();
+    forced = interrupts.Forced();
+  }
+  view.Close();
+  const int result = window.Result().value_or(0);
+  // A download stopped by the user counts as cancelled, unless it had
+  // completed all the same.
+  return forced && result != engine::kSuccess ? engine::kCancelled : result;
+}
+
+}  // namespace quillon::cli

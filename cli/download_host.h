@@ -1,0 +1,64 @@
+#pragma once
+// The download of quillon-flash: the program's stand-in for the main
+// window, and the run of one download from the checked options to its
+// result code.
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/serial_worker.h"
+#include "cli/interrupts.h"
+#include "cli/options.h"
+#include "cli/progress_view.h"
+#include "engine/flash_download.h"
+#include "platform/event.h"
+#include "ports/receive_threads.h"
+
+namespace quillon::cli {
+
+// The main window of a command-line download: progress goes to the
+// progress view, the result is kept, and the receive threads are started
+// as the dialog starts them. Each Send is handled on the sending thread.
+class DownloadWindow final : public app::DownloadHost {
+ public:
+  // `device` names the port in messages.
+  DownloadWindow(ProgressView& view, std::string device, engine::CFlashDownload& download)
+      : view_(view), device_(std::move(device)), download_(download) {}
+
+  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
+  bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
+  // Keeps the code; a port that does not open is explained on stderr.
+  void ShowResult(int code) override;
+  void StopUsbReceive() override { receive_.StopUsb(); }
+  void StopParallelReceive() override { receive_.StopParallel(); }
+  bool ReopenUsbPrinter() override;
+
+  // The result shown or posted last, if any.
+  std::optional<int> Result();
+
+  // The download's phase, as Ctrl-C sees it (cli/interrupts.h).
+  std::atomic<int> phase{kStarting};
+  // Set once the download has re-enabled the controls: it is over.
+  platform::Event finished{true};
+
+ private:
+  void SetResult(int code);
+
+  ProgressView& view_;
+  const std::string device_;
+  engine::CFlashDownload& download_;
+  std::mutex mutex_;
+  std::optional<int> result_;
+  // Last: its threads are gone before the rest. A receive thread's end
+  // message is not acted on here (the thread would wait for itself); the
+  // next receive or the end of the program deletes it.
+  ports::ReceiveThreads receive_{*this};
+};
+
+// Runs the download the options describe, from the model table to the
+// result, and gives its result code and the port as the result names it.
+int RunDownload(const Options& options, std::string& reportedPort);
+
+}  // namespace quillon::cli

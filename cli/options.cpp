@@ -1,0 +1,140 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <vector>
+
+#include "engine/result_codes.h"
+#include "ports/port_state.h"
+
+namespace quillon::cli {
+
+const char* const kUsage =
+    "Usage: quillon-flash [options] IMAGE\n"
+    "Writes IMAGE into the flash memory of the printer.\n"
+    "\n"
+    "  -t, --type TYPE        a download type: \"MAIN FIRMWARE\", \"IPL FIRMWARE\",\n"
+    "                         \"US&EU FONT\" (any case), or main, ipl, font. Required.\n"
+    "  -i, --interface IF     serial (default), parallel or usb\n"
+    "  -p, --port PORT        serial: COM1..COM20 (default COM1) or a device path such\n"
+    "                         as /dev/ttyUSB0; parallel: LPT1..LPT10 (default LPT1) or\n"
+    "                         a device path such as /dev/parport0; usb: a device path\n"
+    "                         such as /dev/usb/lp0 (default: the printer is found by\n"
+    "                         its USB ids). On every interface sim is the built-in\n"
+    "                         emulated printer (sim:flash=FILE,log=FILE keeps its\n"
+    "                         flash and transcript)\n"
+    "  -b, --baud RATE        115200 57600 38400 19200 9600 4800 2400 1200 (default 38400)\n"
+    "      --parity P         NONE EVEN ODD, any case (default NONE)\n"
+    "      --stop-bits N      1 or 2 (default 1)\n"
+    "      --json             print the result as one JSON object\n"
+    "  -q, --quiet            no progress display\n"
+    "  -v, --verbose          progress with its figures\n"
+    "  -h, --help             this text\n"
+    "      --version          the program's version\n"
+    "\n"
+    "COMn is the serial port n (on Linux /dev/ttyS<n-1>), or the device named\n"
+    "by the environment variable QUILLON_COMn; LPTn likewise the parallel port\n"
+    "(/dev/parport<n-1>, QUILLON_LPTn); QUILLON_USB names the USB printer.\n"
+    "Baud rate, parity and stop bits apply to the serial port only. The exit\n"
+    "status is 0 when the download succeeded, 1 when it did not, 2 for a\n"
+    "malformed command line.\n";
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A port given as a device path or as the emulator rather than a port name.
+bool IsDevice(const std::string& port) {
+  return port == "sim" || port.starts_with("sim:") || port.find('/') != std::string::npos ||
+         port.starts_with("\\\\.\\");
+}
+
+}  // namespace
+
+Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::string& error) {
+  CLI::App app("quillon-flash");
+  app.set_help_flag("-h,--help");
+  // A value given twice counts the last time, as most tools take it.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag_callback("--version", [] { throw CLI::Success(); });
+  app.add_option("-t,--type", o.type);
+  app.add_option("-i,--interface", o.interface);
+  app.add_option("-p,--port", o.port);
+  app.add_option("-b,--baud", o.baud);
+  app.add_option("--parity", o.parity);
+  app.add_option("--stop-bits", o.stopBits);
+  app.add_flag("--json", o.json);
+  app.add_flag("-q,--quiet", o.quiet);
+  app.add_flag("-v,--verbose", o.verbose);
+  std::vector<std::string> images;
+  app.add_option("IMAGE", images)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    return Parsed::kHelp;
+  } catch (const CLI::Success&) {
+    return Parsed::kVersion;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return Parsed::kError;
+  }
+
+  if (images.empty()) {
+    error = "no IMAGE given";
+    return Parsed::kError;
+  }
+  if (images.size() > 1) {
+    error = "more than one image given";
+    return Parsed::kError;
+  }
+  o.image = images.front();
+  if (app.count("--type") == 0) {
+    error = "no download type given (--type main|ipl|font)";
+    return Parsed::kError;
+  }
+  const std::string interface = Lower(o.interface);
+  if (interface != "serial" && interface != "parallel" && interface != "usb") {
+    error = "unknown interface " + o.interface;
+    return Parsed::kError;
+  }
+  o.interface = interface;
+  if (o.port.empty() && interface == "serial") o.port = "COM1";
+  if (o.port.empty() && interface == "parallel") o.port = "LPT1";
+  return Parsed::kRun;
+}
+
+std::string TypeText(const std::string& type) {
+  const std::string lower = Lower(type);
+  if (lower == "main") return "MAIN FIRMWARE";
+  if (lower == "ipl") return "IPL FIRMWARE";
+  if (lower == "font" || lower == "fonts") return "US&EU FONT";
+  return type;
+}
+
+int MakeRequest(const Options& o, const app::ModelTable& table, app::DownloadRequest& request) {
+  app::DialogSettings in;
+  in.interface = o.interface == "usb"        ? app::Interface::kUsb
+                 : o.interface == "parallel" ? app::Interface::kParallel
+                                             : app::Interface::kSerial;
+  in.portText = o.port;
+  in.portIsDevice = IsDevice(o.port);
+  in.typeText = TypeText(o.type);
+  in.fileText = std::filesystem::path(o.image).filename().string();
+  in.parityText = o.parity;
+  in.baudText = o.baud;
+  in.stopBitsText = o.stopBits;
+  ports::useUsb = in.interface == app::Interface::kUsb ? 1 : 0;
+  app::ValidatedSettings settings;
+  if (const int code = app::ValidateSettings(in, table, settings); code != engine::kSuccess) {
+    return code;
+  }
+  request = app::MakeRequest(settings, o.image);
+  return engine::kSuccess;
+}
+
+}  // namespace quillon::cli

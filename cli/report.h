@@ -1,0 +1,19 @@
+#pragma once
+// The result of quillon-flash on standard output: its last line, as text
+// ("result <code>: <message>") or as one JSON object.
+
+#include <string>
+
+#include "cli/options.h"
+
+namespace quillon::cli {
+
+// The result line for `code`, without its newline. `port` is the port as
+// the result names it.
+std::string ResultLine(const Options& options, int code, const std::string& port);
+
+// Prints the result line and returns the exit status: 0 for success, 1
+// otherwise.
+int Report(const Options& options, int code, const std::string& port);
+
+}  // namespace quillon::cli
