@@ -1,6 +1,56 @@
 # shellcheck shell=bash disable=SC2034  # sets variables for the scripts that source it
-# Shared parts of the benchmark scripts: the build, the timing tool and one
-# timed run of quillon-flash. Source it; it uses the caller's `die`.
+# Shared parts of the benchmark scripts: the common options, the build, the
+# timing tool, the image and one timed run of quillon-flash. Source it and
+# call bench_init first; it uses the caller's `usage`.
+
+# bench_init NAME: names the script in messages, sets source_dir and the common options' defaults.
+bench_init() {
+  bench_name="$1"
+  source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  build_dir="$source_dir/build/release"
+  sectors=4
+  do_build=1
+  proc_timing=0
+}
+
+# bench_usage SCRIPT FIRST_OPTIONS PROGRAMS NO_BUILD: prints the usage text with the script's own parts.
+bench_usage() {
+  cat <<EOF
+usage: bench/$1.sh [options]
+
+$2  --build-dir DIR   build tree holding $3
+                    (default: build/release of the source tree)
+  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
+  --no-build        use $4, do not run the build
+  --proc-timing     measure CPU time and memory with bash and /proc instead of
+                    /usr/bin/time
+  -h, --help        this text
+EOF
+}
+
+# die MESSAGE...: prints the message with the script's name and exits 1.
+die() { echo "$bench_name: $*" >&2; exit 1; }
+
+# bench_option ARG...: takes the common option heading ARG..., bench_shift = words used.
+bench_option() {
+  bench_shift=1
+  case "$1" in
+    --build-dir) build_dir="${2:?--build-dir needs a directory}"; bench_shift=2 ;;
+    --sectors) sectors="${2:?--sectors needs a number}"; bench_shift=2 ;;
+    --no-build) do_build=0 ;;
+    --proc-timing) proc_timing=1 ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "$bench_name: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+}
+
+# bench_check_sectors: exits 2 unless --sectors is 1..65 (sectors 6 to 70 are 64 KiB each).
+bench_check_sectors() {
+  if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
+    echo "$bench_name: --sectors must be 1..65" >&2
+    exit 2
+  fi
+}
 
 # bench_build BUILD_DIR SOURCE_DIR TARGET...: configures BUILD_DIR (release)
 # when it is new, then builds the targets.
@@ -12,6 +62,16 @@ bench_build() {
     (cd "$source_dir" && cmake --preset release -B "$build_dir" >&2) || die "configuration failed"
   fi
   cmake --build "$build_dir" -j2 --target "$@" >&2 || die "build failed"
+}
+
+# bench_programs PATH...: builds these programs of build_dir, checks them, picks the timing tool.
+bench_programs() {
+  local path
+  if ((do_build)); then bench_build "$build_dir" "$source_dir" "${@##*/}"; fi
+  for path in "$@"; do
+    [[ -x "$build_dir/$path" ]] || die "no $build_dir/$path (build it or drop --no-build)"
+  done
+  bench_timing_tool
 }
 
 # bench_timing_tool: sets gnu_time, and proc_timing=1 when /usr/bin/time is
@@ -28,6 +88,14 @@ bench_timing_tool() {
       proc_timing=1
     }
   fi
+}
+
+# bench_image DIR: writes a random image of $sectors 64 KiB sectors, sets image and image_bytes.
+bench_image() {
+  local sector_bytes=65536
+  image_bytes=$((sectors * sector_bytes))
+  image="$1/image.mfw"
+  head -c "$image_bytes" /dev/urandom >"$image"
 }
 
 # bench_timed_run DIR LIMIT_S COMMAND...: runs the command with its output in

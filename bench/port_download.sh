@@ -16,38 +16,23 @@ set -euo pipefail
 export LC_ALL=C
 
 usage() {
-  cat <<'EOF'
-usage: bench/port_download.sh [options]
-
-  --interface IF    usb, parallel or both (default both: usb first)
-  --build-dir DIR   build tree holding cli/quillon-flash
-                    (default: build/release of the source tree)
-  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
-  --no-build        use the program as it is, do not run the build
-  --proc-timing     measure CPU time and memory with bash and /proc instead of
-                    /usr/bin/time
-  -h, --help        this text
-EOF
+  bench_usage port_download $'  --interface IF    usb, parallel or both (default both: usb first)\n' \
+    cli/quillon-flash "the program as it is"
 }
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source_dir="$(cd "$here/.." && pwd)"
-build_dir="$source_dir/build/release"
-sectors=4
+# shellcheck source=bench/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init port_download
 interfaces="both"
-do_build=1
-proc_timing=0
 
 while (($#)); do
-  case "$1" in
-    --interface) interfaces="${2:?--interface needs usb, parallel or both}"; shift 2 ;;
-    --build-dir) build_dir="${2:?--build-dir needs a directory}"; shift 2 ;;
-    --sectors) sectors="${2:?--sectors needs a number}"; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --proc-timing) proc_timing=1; shift ;;
-    -h | --help) usage; exit 0 ;;
-    *) echo "port_download: unknown option $1" >&2; usage >&2; exit 2 ;;
-  esac
+  if [[ "$1" == --interface ]]; then
+    interfaces="${2:?--interface needs usb, parallel or both}"
+    shift 2
+  else
+    bench_option "$@"
+    shift "$bench_shift"
+  fi
 done
 
 case "$interfaces" in
@@ -55,22 +40,11 @@ case "$interfaces" in
   both) interfaces="usb parallel" ;;
   *) echo "port_download: --interface must be usb, parallel or both" >&2; exit 2 ;;
 esac
-
-# Sectors 6 to 70 are 64 KiB each: a main firmware image may span 65 of them.
-if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
-  echo "port_download: --sectors must be 1..65" >&2
-  exit 2
-fi
-
-die() { echo "port_download: $*" >&2; exit 1; }
+bench_check_sectors
 
 # --- 1. Build ----------------------------------------------------------------
-# shellcheck source=bench/lib.sh
-source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
-((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash
-[[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
-bench_timing_tool
+bench_programs cli/quillon-flash
 
 # The emulator's transcript is stamped with the monotonic clock; one sample
 # of the monotonic and the wall clock together places it on the wall clock.
@@ -85,10 +59,7 @@ clock_pair() {
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-sector_bytes=65536
-image_bytes=$((sectors * sector_bytes))
-image="$work/image.mfw"
-head -c "$image_bytes" /dev/urandom >"$image"
+bench_image "$work"
 
 # The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from address
 # 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at 0x20000.

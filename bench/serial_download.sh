@@ -13,54 +13,23 @@ set -euo pipefail
 export LC_ALL=C
 
 usage() {
-  cat <<'EOF'
-usage: bench/serial_download.sh [options]
-
-  --build-dir DIR   build tree holding cli/quillon-flash and sim/quillon-printer-sim
-                    (default: build/release of the source tree)
-  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
-  --no-build        use the programs as they are, do not run the build
-  --proc-timing     measure CPU time and memory with bash and /proc instead of
-                    /usr/bin/time
-  -h, --help        this text
-EOF
+  bench_usage serial_download "" "cli/quillon-flash and sim/quillon-printer-sim" "the programs as they are"
 }
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source_dir="$(cd "$here/.." && pwd)"
-build_dir="$source_dir/build/release"
-sectors=4
-do_build=1
-proc_timing=0
+# shellcheck source=bench/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init serial_download
 
 while (($#)); do
-  case "$1" in
-    --build-dir) build_dir="${2:?--build-dir needs a directory}"; shift 2 ;;
-    --sectors) sectors="${2:?--sectors needs a number}"; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --proc-timing) proc_timing=1; shift ;;
-    -h | --help) usage; exit 0 ;;
-    *) echo "serial_download: unknown option $1" >&2; usage >&2; exit 2 ;;
-  esac
+  bench_option "$@"
+  shift "$bench_shift"
 done
-
-# Sectors 6 to 70 are 64 KiB each: a main firmware image may span 65 of them.
-if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
-  echo "serial_download: --sectors must be 1..65" >&2
-  exit 2
-fi
-
-die() { echo "serial_download: $*" >&2; exit 1; }
+bench_check_sectors
 
 # --- 1. Build ----------------------------------------------------------------
-# shellcheck source=bench/lib.sh
-source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
 sim_bin="$build_dir/sim/quillon-printer-sim"
-((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash quillon-printer-sim
-[[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
-[[ -x "$sim_bin" ]] || die "no $sim_bin (build it or drop --no-build)"
-bench_timing_tool
+bench_programs cli/quillon-flash sim/quillon-printer-sim
 
 # --- 2. Image ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
@@ -75,10 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sector_bytes=65536
-image_bytes=$((sectors * sector_bytes))
-image="$work/image.mfw"
-head -c "$image_bytes" /dev/urandom >"$image"
+bench_image "$work"
 
 # --- 3. Emulator -------------------------------------------------------------
 # Its first stdout line is the terminal's path. Reading it through a FIFO gives
