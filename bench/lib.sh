@@ -1,7 +1,8 @@
 # shellcheck shell=bash disable=SC2034  # sets variables for the scripts that source it
 # Shared parts of the benchmark scripts: the common options, the build, the
-# timing tool, the image and one timed run of quillon-flash. Source it and
-# call bench_init first; it uses the caller's `usage`.
+# timing tool, the image, one timed run of quillon-flash, the checks of its
+# result and of the flash dump, and the common lines of the report. Source it
+# and call bench_init first; it uses the caller's `usage`.
 
 # bench_init NAME: names the script in messages, sets source_dir and the common options' defaults.
 bench_init() {
@@ -147,4 +148,104 @@ bench_timed_run() {
     read -r user_s sys_s < <(tail -n 1 "$dir/cpu.txt") || true
   fi
   set -e
+}
+
+# bench_check_result DIR WHAT: sets result_line, and failed=1 unless WHAT printed result 1.
+bench_check_result() {
+  local dir="$1" what="$2"
+  result_line="$(tail -n 1 "$dir/flash.out" 2>/dev/null || true)"
+  if ((flash_rc != 0)); then
+    echo "$bench_name: $what exited with status $flash_rc" >&2
+    sed 's/^/  /' "$dir/flash.err" >&2 || true
+    failed=1
+  fi
+  if [[ "$result_line" != "result 1:"* ]]; then
+    echo "$bench_name: last output line is not result 1: '$result_line'" >&2
+    failed=1
+  fi
+}
+
+# bench_erased FILE OFFSET LENGTH: true when those bytes of FILE are all 0xFF.
+bench_erased() {
+  cmp -s -n "$3" <(head -c "$3" /dev/zero | tr '\0' '\377') "$1" 0 "$2"
+}
+
+# bench_check_flash DIR: sets flash_check, and failed=1 unless the dump holds the image alone.
+bench_check_flash() {
+  local dump="$1/flash.bin" flash_size tail_at
+  # The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from
+  # address 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at
+  # 0x20000.
+  local image_at=$((0x20000))
+  flash_check="missing"
+  if [[ -f "$dump" ]]; then
+    flash_size=$(stat -c %s "$dump")
+    if cmp -s -n "$image_bytes" "$image" "$dump" 0 "$image_at"; then
+      flash_check="image found at $(printf '0x%06X' "$image_at") (sector 6)"
+      tail_at=$((image_at + image_bytes))
+      if bench_erased "$dump" 0 "$image_at" && bench_erased "$dump" "$tail_at" $((flash_size - tail_at)); then
+        flash_check+=", rest of the flash erased"
+      else
+        flash_check+=", but bytes outside the image were written"
+        failed=1
+      fi
+    else
+      flash_check="image NOT found at $(printf '0x%06X' "$image_at")"
+      failed=1
+    fi
+  fi
+  [[ "$flash_check" != missing ]] || { echo "$bench_name: no flash dump" >&2; failed=1; }
+}
+
+# bench_transcript LOG: sets t_switch_ms, t_status_ms and t_reset_ms from the emulator's log.
+bench_transcript() {
+  t_switch_ms="$(awk '$4 == "switch" {print $1; exit}' "$1" 2>/dev/null || true)"
+  t_status_ms="$(awk '$4 == "status" {print $1; exit}' "$1" 2>/dev/null || true)"
+  t_reset_ms="$(awk '$4 == "reset" {print $1}' "$1" 2>/dev/null | tail -n 1 || true)"
+}
+
+# bench_report FLOOR_MS PROGRAM [AWK_OPTION...]: prints the report with awk, the figures and report_*.
+bench_report() {
+  local floor_ms="$1" program="$2" how=/usr/bin/time
+  shift 2
+  if [[ $proc_timing == 1 ]]; then how=/proc; fi
+  awk -v K="$sectors" -v bytes="$image_bytes" -v result="$result_line" \
+    -v check="$flash_check" -v floor_ms="$floor_ms" -v failed="$failed" \
+    -v t0="$t0" -v t1="$t1" -v user="${user_s:-0}" -v sys="${sys_s:-0}" \
+    -v peak="${peak_kib:-0}" -v tsw="$t_switch_ms" -v tst="$t_status_ms" \
+    -v trs="$t_reset_ms" -v how="$how" "$@" '
+function verdict(ok) { return ok ? "met" : "MISSED" }
+# The title, the given lines, the result and the check; 0 when the download failed.
+function report_head(what, lines) {
+  printf "%s download benchmark: main firmware, %d sector(s) of 64 KiB (%d bytes), sectors 6..%d\n", what, K, bytes, 5 + K
+  printf "%s", lines
+  printf "  result                 %s\n", result
+  printf "  flash check            %s\n", check
+  if (failed) {
+    print "The download failed: no figures."
+    return 0
+  }
+  return 1
+}
+# The heading of the figures and the wall time.
+function report_wall() {
+  printf "Figures (CPU and memory by %s):\n", how
+  printf "  wall time              %.3f s\n", wall
+}
+# Wall time against the floor with the waits as they fell.
+function report_expected(expected,  re) {
+  re = wall / expected
+  printf "  wall / expected        %.4f   target <= 1.02   %s   (%+.0f ms over the expected)\n", re, verdict(re <= 1.02), (wall - expected) * 1000
+}
+# CPU time and its share of the wall time.
+function report_cpu(  share) {
+  share = wall > 0 ? 100 * cpu / wall : 0
+  printf "  CPU time (user+sys)    %.3f s (user %.3f, sys %.3f) = %.3f %% of wall   target <= 1 %%   %s\n", cpu, user, sys, share, verdict(share <= 1)
+}
+BEGIN {
+  wall = t1 - t0
+  floor_s = floor_ms / 1000
+  cpu = user + sys
+}
+'"$program"
 }

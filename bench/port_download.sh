@@ -61,10 +61,6 @@ trap 'rm -rf "$work"' EXIT
 
 bench_image "$work"
 
-# The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from address
-# 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at 0x20000.
-image_at=$((0x20000))
-
 # --- 3. The floor of each interface ------------------------------------------------
 # Fixed timing of the procedure for K sectors (ms). Main firmware: the first
 # sector is erased first; each of the other K-1 is erased, selected, written
@@ -132,64 +128,21 @@ run_one() { # interface
   bench_timed_run "$dir" "$limit_s" "${flash_cmd[@]}"
 
   # --- Check the result and the flash
-  local result_line failed=0 flash_check="missing"
-  result_line="$(tail -n 1 "$dir/flash.out" 2>/dev/null || true)"
-  if ((flash_rc != 0)); then
-    echo "port_download: quillon-flash --interface $iface exited with status $flash_rc" >&2
-    sed 's/^/  /' "$dir/flash.err" >&2 || true
-    failed=1
-  fi
-  if [[ "$result_line" != "result 1:"* ]]; then
-    echo "port_download: last output line is not result 1: '$result_line'" >&2
-    failed=1
-  fi
-  if [[ -f "$dir/flash.bin" ]]; then
-    local flash_size tail_at
-    flash_size=$(stat -c %s "$dir/flash.bin")
-    if cmp -s -n "$image_bytes" "$image" "$dir/flash.bin" 0 "$image_at"; then
-      flash_check="image found at $(printf '0x%06X' "$image_at") (sector 6)"
-      erased() { # offset length: all 0xFF?
-        cmp -s -n "$2" <(head -c "$2" /dev/zero | tr '\0' '\377') "$dir/flash.bin" 0 "$1"
-      }
-      tail_at=$((image_at + image_bytes))
-      if erased 0 "$image_at" && erased "$tail_at" $((flash_size - tail_at)); then
-        flash_check+=", rest of the flash erased"
-      else
-        flash_check+=", but bytes outside the image were written"
-        failed=1
-      fi
-    else
-      flash_check="image NOT found at $(printf '0x%06X' "$image_at")"
-      failed=1
-    fi
-  fi
-  [[ "$flash_check" != missing ]] || { echo "port_download: no flash dump" >&2; failed=1; }
+  local result_line failed=0 flash_check
+  bench_check_result "$dir" "quillon-flash --interface $iface"
+  bench_check_flash "$dir"
 
   # --- The transcript: switch and reset frames (monotonic ms)
-  local t_switch_ms t_reset_ms
-  t_switch_ms="$(awk '$4 == "switch" {print $1; exit}' "$dir/sim.log" 2>/dev/null || true)"
-  t_reset_ms="$(awk '$4 == "reset" {print $1}' "$dir/sim.log" 2>/dev/null | tail -n 1 || true)"
+  local t_switch_ms t_status_ms t_reset_ms
+  bench_transcript "$dir/sim.log"
 
   # --- Report
   local report
   report="$(printf '%s\n' "${floor_lines[@]}")"
-  FLOOR_LINES="$report" awk -v iface="$iface" -v K="$K" -v bytes="$image_bytes" -v result="$result_line" \
-    -v check="$flash_check" -v floor_ms="$floor_ms" \
-    -v t0="$t0" -v t1="$t1" -v user="${user_s:-0}" -v sys="${sys_s:-0}" \
-    -v peak="${peak_kib:-0}" -v pair="$pair" -v tsw="$t_switch_ms" -v trs="$t_reset_ms" \
-    -v failed="$failed" -v how="$([[ $proc_timing == 1 ]] && echo /proc || echo /usr/bin/time)" '
-function verdict(ok) { return ok ? "met" : "MISSED" }
+  FLOOR_LINES="$report" bench_report "$floor_ms" '
 BEGIN {
-  wall = t1 - t0
-  floor_s = floor_ms / 1000
-  cpu = user + sys
-  printf "%s download benchmark: main firmware, %d sector(s) of 64 KiB (%d bytes), sectors 6..%d\n", (iface == "usb" ? "USB" : "Parallel port"), K, bytes, 5 + K
-  printf "  result                 %s\n", result
-  printf "  flash check            %s\n", check
-  if (failed) {
-    print "The download failed: no figures."
+  if (!report_head(iface == "usb" ? "USB" : "Parallel port", ""))
     exit
-  }
   printf "Floor (fixed timing of the procedure):\n%s\n", ENVIRON["FLOOR_LINES"]
   printf "  %-54s %8.3f s\n", "floor", floor_s
   # The one whole-second wait, after the reset: begun at wall time s, it ends
@@ -206,18 +159,14 @@ BEGIN {
     if (tsw != "")
       printf "  %-54s %8.3f s\n", sprintf("(check: start to the switch frame, pauses %d s)", (iface == "usb" ? 3 : 1)), p[2] + (tsw / 1000 - p[1]) - t0
   }
-  printf "Figures (CPU and memory by %s):\n", how
-  printf "  wall time              %.3f s\n", wall
+  report_wall()
   r = wall / floor_s
   printf "  wall / floor           %.4f   (%+.0f ms over the floor)\n", r, (wall - floor_s) * 1000
-  if (have_wait) {
-    re = wall / expected
-    printf "  wall / expected        %.4f   target <= 1.02   %s   (%+.0f ms over the expected)\n", re, verdict(re <= 1.02), (wall - expected) * 1000
-  }
-  share = wall > 0 ? 100 * cpu / wall : 0
-  printf "  CPU time (user+sys)    %.3f s (user %.3f, sys %.3f) = %.3f %% of wall   target <= 1 %%   %s\n", cpu, user, sys, share, verdict(share <= 1)
+  if (have_wait)
+    report_expected(expected)
+  report_cpu()
   printf "  peak resident memory   %d KiB = %.2f MiB (the emulated printer and its 4,390,912-byte flash included)\n", peak, peak / 1024
-}'
+}' -v iface="$iface" -v pair="$pair"
   local line
   line="$(awk -v iface="$iface" -v t0="$t0" -v t1="$t1" -v floor_ms="$floor_ms" \
     -v user="${user_s:-0}" -v sys="${sys_s:-0}" -v peak="${peak_kib:-0}" -v failed="$failed" '
