@@ -1,5 +1,5 @@
 # shellcheck shell=bash disable=SC2034  # sets variables for the scripts that source it
-# Shared parts of the benchmark scripts: the common options, the build, the
+# What the benchmark scripts share: the common options, the build, the
 # timing tool, the image, one timed run of quillon-flash, the checks of its
 # result and of the flash dump, and the common lines of the report. Source it
 # and call bench_init first; it uses the caller's `usage`.
@@ -14,7 +14,7 @@ bench_init() {
   proc_timing=0
 }
 
-# bench_usage SCRIPT FIRST_OPTIONS PROGRAMS NO_BUILD: prints the usage text with the script's own parts.
+# bench_usage SCRIPT FIRST_OPTIONS PROGRAMS NO_BUILD: prints the usage text with the script's own lines.
 bench_usage() {
   cat <<EOF
 usage: bench/$1.sh [options]
