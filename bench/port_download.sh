@@ -16,38 +16,23 @@ set -euo pipefail
 export LC_ALL=C
 
 usage() {
-  cat <<'EOF'
-usage: bench/port_download.sh [options]
-
-  --interface IF    usb, parallel or both (default both: usb first)
-  --build-dir DIR   build tree holding cli/quillon-flash
-                    (default: build/release of the source tree)
-  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
-  --no-build        use the program as it is, do not run the build
-  --proc-timing     measure CPU time and memory with bash and /proc instead of
-                    /usr/bin/time
-  -h, --help        this text
-EOF
+  bench_usage port_download $'  --interface IF    usb, parallel or both (default both: usb first)\n' \
+    cli/quillon-flash "the program as it is"
 }
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source_dir="$(cd "$here/.." && pwd)"
-build_dir="$source_dir/build/release"
-sectors=4
+# shellcheck source=bench/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init port_download
 interfaces="both"
-do_build=1
-proc_timing=0
 
 while (($#)); do
-  case "$1" in
-    --interface) interfaces="${2:?--interface needs usb, parallel or both}"; shift 2 ;;
-    --build-dir) build_dir="${2:?--build-dir needs a directory}"; shift 2 ;;
-    --sectors) sectors="${2:?--sectors needs a number}"; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --proc-timing) proc_timing=1; shift ;;
-    -h | --help) usage; exit 0 ;;
-    *) echo "port_download: unknown option $1" >&2; usage >&2; exit 2 ;;
-  esac
+  if [[ "$1" == --interface ]]; then
+    interfaces="${2:?--interface needs usb, parallel or both}"
+    shift 2
+  else
+    bench_option "$@"
+    shift "$bench_shift"
+  fi
 done
 
 case "$interfaces" in
@@ -55,22 +40,11 @@ case "$interfaces" in
   both) interfaces="usb parallel" ;;
   *) echo "port_download: --interface must be usb, parallel or both" >&2; exit 2 ;;
 esac
-
-# Sectors 6 to 70 are 64 KiB each: a main firmware image may span 65 of them.
-if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
-  echo "port_download: --sectors must be 1..65" >&2
-  exit 2
-fi
-
-die() { echo "port_download: $*" >&2; exit 1; }
+bench_check_sectors
 
 # --- 1. Build ----------------------------------------------------------------
-# shellcheck source=bench/lib.sh
-source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
-((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash
-[[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
-bench_timing_tool
+bench_programs cli/quillon-flash
 
 # The emulator's transcript is stamped with the monotonic clock; one sample
 # of the monotonic and the wall clock together places it on the wall clock.
@@ -85,14 +59,7 @@ clock_pair() {
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-sector_bytes=65536
-image_bytes=$((sectors * sector_bytes))
-image="$work/image.mfw"
-head -c "$image_bytes" /dev/urandom >"$image"
-
-# The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from address
-# 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at 0x20000.
-image_at=$((0x20000))
+bench_image "$work"
 
 # --- 3. The floor of each interface ------------------------------------------------
 # Fixed timing of the procedure for K sectors (ms). Main firmware: the first
@@ -161,64 +128,21 @@ run_one() { # interface
   bench_timed_run "$dir" "$limit_s" "${flash_cmd[@]}"
 
   # --- Check the result and the flash
-  local result_line failed=0 flash_check="missing"
-  result_line="$(tail -n 1 "$dir/flash.out" 2>/dev/null || true)"
-  if ((flash_rc != 0)); then
-    echo "port_download: quillon-flash --interface $iface exited with status $flash_rc" >&2
-    sed 's/^/  /' "$dir/flash.err" >&2 || true
-    failed=1
-  fi
-  if [[ "$result_line" != "result 1:"* ]]; then
-    echo "port_download: last output line is not result 1: '$result_line'" >&2
-    failed=1
-  fi
-  if [[ -f "$dir/flash.bin" ]]; then
-    local flash_size tail_at
-    flash_size=$(stat -c %s "$dir/flash.bin")
-    if cmp -s -n "$image_bytes" "$image" "$dir/flash.bin" 0 "$image_at"; then
-      flash_check="image found at $(printf '0x%06X' "$image_at") (sector 6)"
-      erased() { # offset length: all 0xFF?
-        cmp -s -n "$2" <(head -c "$2" /dev/zero | tr '\0' '\377') "$dir/flash.bin" 0 "$1"
-      }
-      tail_at=$((image_at + image_bytes))
-      if erased 0 "$image_at" && erased "$tail_at" $((flash_size - tail_at)); then
-        flash_check+=", rest of the flash erased"
-      else
-        flash_check+=", but bytes outside the image were written"
-        failed=1
-      fi
-    else
-      flash_check="image NOT found at $(printf '0x%06X' "$image_at")"
-      failed=1
-    fi
-  fi
-  [[ "$flash_check" != missing ]] || { echo "port_download: no flash dump" >&2; failed=1; }
+  local result_line failed=0 flash_check
+  bench_check_result "$dir" "quillon-flash --interface $iface"
+  bench_check_flash "$dir"
 
   # --- The transcript: switch and reset frames (monotonic ms)
-  local t_switch_ms t_reset_ms
-  t_switch_ms="$(awk '$4 == "switch" {print $1; exit}' "$dir/sim.log" 2>/dev/null || true)"
-  t_reset_ms="$(awk '$4 == "reset" {print $1}' "$dir/sim.log" 2>/dev/null | tail -n 1 || true)"
+  local t_switch_ms t_status_ms t_reset_ms
+  bench_transcript "$dir/sim.log"
 
   # --- Report
   local report
   report="$(printf '%s\n' "${floor_lines[@]}")"
-  FLOOR_LINES="$report" awk -v iface="$iface" -v K="$K" -v bytes="$image_bytes" -v result="$result_line" \
-    -v check="$flash_check" -v floor_ms="$floor_ms" \
-    -v t0="$t0" -v t1="$t1" -v user="${user_s:-0}" -v sys="${sys_s:-0}" \
-    -v peak="${peak_kib:-0}" -v pair="$pair" -v tsw="$t_switch_ms" -v trs="$t_reset_ms" \
-    -v failed="$failed" -v how="$([[ $proc_timing == 1 ]] && echo /proc || echo /usr/bin/time)" '
-function verdict(ok) { return ok ? "met" : "MISSED" }
+  FLOOR_LINES="$report" bench_report "$floor_ms" '
 BEGIN {
-  wall = t1 - t0
-  floor_s = floor_ms / 1000
-  cpu = user + sys
-  printf "%s download benchmark: main firmware, %d sector(s) of 64 KiB (%d bytes), sectors 6..%d\n", (iface == "usb" ? "USB" : "Parallel port"), K, bytes, 5 + K
-  printf "  result                 %s\n", result
-  printf "  flash check            %s\n", check
-  if (failed) {
-    print "The download failed: no figures."
+  if (!report_head(iface == "usb" ? "USB" : "Parallel port", ""))
     exit
-  }
   printf "Floor (fixed timing of the procedure):\n%s\n", ENVIRON["FLOOR_LINES"]
   printf "  %-54s %8.3f s\n", "floor", floor_s
   # The one whole-second wait, after the reset: begun at wall time s, it ends
@@ -235,18 +159,14 @@ BEGIN {
     if (tsw != "")
       printf "  %-54s %8.3f s\n", sprintf("(check: start to the switch frame, pauses %d s)", (iface == "usb" ? 3 : 1)), p[2] + (tsw / 1000 - p[1]) - t0
   }
-  printf "Figures (CPU and memory by %s):\n", how
-  printf "  wall time              %.3f s\n", wall
+  report_wall()
   r = wall / floor_s
   printf "  wall / floor           %.4f   (%+.0f ms over the floor)\n", r, (wall - floor_s) * 1000
-  if (have_wait) {
-    re = wall / expected
-    printf "  wall / expected        %.4f   target <= 1.02   %s   (%+.0f ms over the expected)\n", re, verdict(re <= 1.02), (wall - expected) * 1000
-  }
-  share = wall > 0 ? 100 * cpu / wall : 0
-  printf "  CPU time (user+sys)    %.3f s (user %.3f, sys %.3f) = %.3f %% of wall   target <= 1 %%   %s\n", cpu, user, sys, share, verdict(share <= 1)
+  if (have_wait)
+    report_expected(expected)
+  report_cpu()
   printf "  peak resident memory   %d KiB = %.2f MiB (the emulated printer and its 4,390,912-byte flash included)\n", peak, peak / 1024
-}'
+}' -v iface="$iface" -v pair="$pair"
   local line
   line="$(awk -v iface="$iface" -v t0="$t0" -v t1="$t1" -v floor_ms="$floor_ms" \
     -v user="${user_s:-0}" -v sys="${sys_s:-0}" -v peak="${peak_kib:-0}" -v failed="$failed" '

@@ -13,54 +13,23 @@ set -euo pipefail
 export LC_ALL=C
 
 usage() {
-  cat <<'EOF'
-usage: bench/serial_download.sh [options]
-
-  --build-dir DIR   build tree holding cli/quillon-flash and sim/quillon-printer-sim
-                    (default: build/release of the source tree)
-  --sectors N       size of the main firmware image in 64 KiB sectors, 1..65 (default 4)
-  --no-build        use the programs as they are, do not run the build
-  --proc-timing     measure CPU time and memory with bash and /proc instead of
-                    /usr/bin/time
-  -h, --help        this text
-EOF
+  bench_usage serial_download "" "cli/quillon-flash and sim/quillon-printer-sim" "the programs as they are"
 }
 
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source_dir="$(cd "$here/.." && pwd)"
-build_dir="$source_dir/build/release"
-sectors=4
-do_build=1
-proc_timing=0
+# shellcheck source=bench/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init serial_download
 
 while (($#)); do
-  case "$1" in
-    --build-dir) build_dir="${2:?--build-dir needs a directory}"; shift 2 ;;
-    --sectors) sectors="${2:?--sectors needs a number}"; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --proc-timing) proc_timing=1; shift ;;
-    -h | --help) usage; exit 0 ;;
-    *) echo "serial_download: unknown option $1" >&2; usage >&2; exit 2 ;;
-  esac
+  bench_option "$@"
+  shift "$bench_shift"
 done
-
-# Sectors 6 to 70 are 64 KiB each: a main firmware image may span 65 of them.
-if ! [[ "$sectors" =~ ^[0-9]+$ ]] || ((sectors < 1 || sectors > 65)); then
-  echo "serial_download: --sectors must be 1..65" >&2
-  exit 2
-fi
-
-die() { echo "serial_download: $*" >&2; exit 1; }
+bench_check_sectors
 
 # --- 1. Build ----------------------------------------------------------------
-# shellcheck source=bench/lib.sh
-source "$source_dir/bench/lib.sh"
 flash_bin="$build_dir/cli/quillon-flash"
 sim_bin="$build_dir/sim/quillon-printer-sim"
-((do_build)) && bench_build "$build_dir" "$source_dir" quillon-flash quillon-printer-sim
-[[ -x "$flash_bin" ]] || die "no $flash_bin (build it or drop --no-build)"
-[[ -x "$sim_bin" ]] || die "no $sim_bin (build it or drop --no-build)"
-bench_timing_tool
+bench_programs cli/quillon-flash sim/quillon-printer-sim
 
 # --- 2. Image ------------------------------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-bench.XXXXXX")"
@@ -75,10 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sector_bytes=65536
-image_bytes=$((sectors * sector_bytes))
-image="$work/image.mfw"
-head -c "$image_bytes" /dev/urandom >"$image"
+bench_image "$work"
 
 # --- 3. Emulator -------------------------------------------------------------
 # Its first stdout line is the terminal's path. Reading it through a FIFO gives
@@ -124,74 +90,23 @@ wait "$sim_pid" || sim_rc=$?
 sim_pid=""
 wait || true
 
-result_line="$(tail -n 1 "$work/flash.out" 2>/dev/null || true)"
 failed=0
-if ((flash_rc != 0)); then
-  echo "serial_download: quillon-flash exited with status $flash_rc" >&2
-  sed 's/^/  /' "$work/flash.err" >&2 || true
-  failed=1
-fi
-if [[ "$result_line" != "result 1:"* ]]; then
-  echo "serial_download: last output line is not result 1: '$result_line'" >&2
-  failed=1
-fi
+bench_check_result "$work" quillon-flash
 ((sim_rc == 0)) || { echo "serial_download: the emulator exited with status $sim_rc" >&2; failed=1; }
-
-# The emulator's flash map: sectors 1..4 are 16, 8, 8 and 32 KiB from address
-# 0, sector n >= 5 starts at (n - 4) * 64 KiB, so sector 6 is at 0x20000.
-image_at=$((0x20000))
-flash_check="missing"
-if [[ -f "$work/flash.bin" ]]; then
-  flash_size=$(stat -c %s "$work/flash.bin")
-  if cmp -s -n "$image_bytes" "$image" "$work/flash.bin" 0 "$image_at"; then
-    flash_check="image found at $(printf '0x%06X' "$image_at") (sector 6)"
-    erased() { # offset length: all 0xFF?
-      cmp -s -n "$2" <(head -c "$2" /dev/zero | tr '\0' '\377') "$work/flash.bin" 0 "$1"
-    }
-    tail_at=$((image_at + image_bytes))
-    if erased 0 "$image_at" && erased "$tail_at" $((flash_size - tail_at)); then
-      flash_check+=", rest of the flash erased"
-    else
-      flash_check+=", but bytes outside the image were written"
-      failed=1
-    fi
-  else
-    flash_check="image NOT found at $(printf '0x%06X' "$image_at")"
-    failed=1
-  fi
-fi
-[[ "$flash_check" != missing ]] || { echo "serial_download: no flash dump" >&2; failed=1; }
+bench_check_flash "$work"
 
 # --- The waits as they fell on the wall clock --------------------------------
 # A whole-second wait begun at wall time s ends at the start of second
 # floor(s) + 6. The first begins 100 ms after the switch frame, the second
 # 100 ms after the reset frame; the transcript gives both frames' times.
-t_switch_ms="$(awk '$4 == "switch" {print $1; exit}' "$work/sim.log" 2>/dev/null || true)"
-t_status_ms="$(awk '$4 == "status" {print $1; exit}' "$work/sim.log" 2>/dev/null || true)"
-t_reset_ms="$(awk '$4 == "reset" {print $1}' "$work/sim.log" 2>/dev/null | tail -n 1 || true)"
+bench_transcript "$work/sim.log"
 
 # --- 6. Report -----------------------------------------------------------------
-awk -v K="$sectors" -v bytes="$image_bytes" -v pty="$pty" -v result="$result_line" \
-  -v check="$flash_check" -v writes="$writes" -v writes_ms="$writes_ms" \
-  -v waits_ms="$waits_ms" -v reopen_ms="$reopen_ms" -v select_ms="$select_ms" \
-  -v crc_ms="$crc_ms" -v close_ms="$close_ms" -v floor_ms="$floor_ms" \
-  -v t0="$t0" -v t1="$t1" -v user="${user_s:-0}" -v sys="${sys_s:-0}" \
-  -v peak="${peak_kib:-0}" -v origin="$sim_origin" -v tsw="$t_switch_ms" \
-  -v tst="$t_status_ms" -v trs="$t_reset_ms" -v failed="$failed" -v how="$([[ $proc_timing == 1 ]] && echo /proc || echo /usr/bin/time)" '
+bench_report "$floor_ms" '
 function wait_from(start,  s) { s = start; return int(s) + 6 - s }
-function verdict(ok) { return ok ? "met" : "MISSED" }
 BEGIN {
-  wall = t1 - t0
-  floor_s = floor_ms / 1000
-  cpu = user + sys
-  printf "Serial download benchmark: main firmware, %d sector(s) of 64 KiB (%d bytes), sectors 6..%d\n", K, bytes, 5 + K
-  printf "  emulator terminal      %s\n", pty
-  printf "  result                 %s\n", result
-  printf "  flash check            %s\n", check
-  if (failed) {
-    print "The download failed: no figures."
+  if (!report_head("Serial", sprintf("  emulator terminal      %s\n", pty)))
     exit
-  }
   printf "Floor (fixed timing of the procedure):\n"
   printf "  port writes            %3d x 100 ms          %7.3f s\n", writes, writes_ms / 1000
   printf "  whole-second waits       2 x 5 s (at least)  %7.3f s\n", waits_ms / 1000
@@ -210,18 +125,16 @@ BEGIN {
       printf "                         (switch to line status in the transcript: %.3f s = 0.2 s + wait)\n", (tst - tsw) / 1000
     printf "  expected with them                           %7.3f s\n", expected
   }
-  printf "Figures (CPU and memory by %s):\n", how
-  printf "  wall time              %.3f s\n", wall
+  report_wall()
   r = wall / floor_s
   printf "  wall / floor           %.4f   target <= 1.02   %s\n", r, verdict(r <= 1.02)
-  if (have_waits) {
-    re = wall / expected
-    printf "  wall / expected        %.4f   target <= 1.02   %s   (%+.0f ms over the expected)\n", re, verdict(re <= 1.02), (wall - expected) * 1000
-  }
-  share = wall > 0 ? 100 * cpu / wall : 0
-  printf "  CPU time (user+sys)    %.3f s (user %.3f, sys %.3f) = %.3f %% of wall   target <= 1 %%   %s\n", cpu, user, sys, share, verdict(share <= 1)
+  if (have_waits)
+    report_expected(expected)
+  report_cpu()
   printf "  peak resident memory   %d KiB = %.2f MiB   target <= 8 MiB   %s\n", peak, peak / 1024, verdict(peak <= 8192)
-}'
+}' -v pty="$pty" -v writes="$writes" -v writes_ms="$writes_ms" \
+  -v waits_ms="$waits_ms" -v reopen_ms="$reopen_ms" -v select_ms="$select_ms" \
+  -v crc_ms="$crc_ms" -v close_ms="$close_ms" -v origin="$sim_origin"
 
 if ((failed)); then
   echo "serial_download: the download FAILED" >&2
