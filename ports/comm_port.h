@@ -15,7 +15,7 @@ class CCommPort {
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
 
-  // Virtual operations, in their fixed slot order.
+  // The port operations. Each returns 1 for success and 0 for failure.
   virtual platform::Handle GetHandle();
   virtual int SetReadTimeouts(uint32_t totalMs);
   virtual int SetWriteTimeouts(uint32_t totalMs);
@@ -44,10 +44,13 @@ class CCommPort {
   // second is later than now + seconds.
   void WaitSeconds(int seconds);
 
-  // Members, in order.
+  // The serial port or the parallel port (USB has usbHandle instead).
   platform::Handle hPort = platform::kInvalidHandle;
   platform::CommTimeouts commTimeouts{};
   platform::Dcb dcb{};
+  // Kept for the port's callers but read by no one here: the status
+  // GetPortStatus gives, the kind of port (0 serial, 1 parallel), the flag
+  // SetSectorFlag sets, and whether a USB write has completed.
   int portStatus = 0;
   int portKind = 0;
   int sectorFlag = 0;

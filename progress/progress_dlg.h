@@ -53,7 +53,7 @@ class CProgressDlg final : public ui::Dialog {
   };
   Values Snapshot() const;
 
-  // Members, in order.
+  // The window's controls, and the refresh thread's two switches.
   ui::Control cancelButton;
   ui::Control groupBox;
   ui::Control progressBar;
