@@ -19,23 +19,6 @@ int ConnectUsb(const DownloadRequest& request, engine::CFlashDownload& download)
 
 }  // namespace
 
-DownloadRequest MakeRequest(const ValidatedSettings& settings, std::string imagePath) {
-  DownloadRequest request;
-  request.interface = settings.interface;
-  request.type = settings.mainProg  ? DownloadType::kMain
-                 : settings.iplProg ? DownloadType::kIpl
-                                    : DownloadType::kFont;
-  if (settings.interface != Interface::kUsb) request.portName = settings.portName;
-  request.imagePath = std::move(imagePath);
-  request.firstSector = settings.firstSector;
-  if (settings.interface == Interface::kSerial) {
-    request.baudRate = settings.baudRate;
-    request.parityText = settings.parityText;
-    request.stopBits = settings.stopBits;
-  }
-  return request;
-}
-
 int PrepareLaunch(const DownloadRequest& request, engine::CFlashDownload& download,
                   DownloadHost& host) {
   download.SetWindow(&host);
@@ -70,18 +53,7 @@ DownloadThread StartDownload(const DownloadRequest& request, engine::CFlashDownl
                           request.MainProg(), request.IplProg());
     return thread;
   }
-  auto job = std::make_unique<SerialJob>();
-  job->window = &host;
-  job->download = &download;
-  job->portName = request.portName;
-  job->parity = request.parityText;
-  job->file = request.imagePath;
-  job->stopBits = request.stopBits;
-  job->baud = request.baudRate;
-  job->firstSector = request.firstSector;
-  job->mainProg = request.MainProg();
-  job->iplProg = request.IplProg();
-  job->isSerial = 1;
+  auto job = std::make_unique<SerialJob>(SerialJob{&host, &download, request});
   auto handOver = std::make_shared<std::unique_ptr<SerialJob>>(std::move(job));
   thread.worker = std::make_unique<platform::Thread>(
       [handOver] { SerialWorker(std::move(*handOver)); }, platform::ThreadPriority::kAboveNormal,

@@ -7,9 +7,6 @@ namespace quillon::app {
 
 namespace {
 
-// After the procedure, EndDownload and this pause come before the result.
-constexpr uint32_t kBeforeResultMs = 500;
-
 // Over USB the checksum's progress follows the sector size.
 constexpr int kUsbChecksumPace = 2;
 
@@ -69,11 +66,8 @@ void SendThread::Run() {
 }
 
 CSend_USBThread::CSend_USBThread()
-    : SendThread({.startPauseMs = 2000,
-                  .checksImage = false,
-                  .beforeEndMs = 1000,
-                  .endMessage = platform::WM_USB_SEND_ENDED,
-                  .stopsUsbReceive = true}) {
+    : SendThread({2000, /*checksImage=*/false, 1000, platform::WM_USB_SEND_ENDED,
+                  /*stopsUsbReceive=*/true}) {
   Start();
 }
 
@@ -87,11 +81,8 @@ int CSend_USBThread::Download() {
 }
 
 CSendParallelThread::CSendParallelThread()
-    : SendThread({.startPauseMs = 1000,
-                  .checksImage = true,
-                  .beforeEndMs = 0,
-                  .endMessage = platform::WM_PARALLEL_SEND_ENDED,
-                  .stopsUsbReceive = false}) {
+    : SendThread({1000, /*checksImage=*/true, 0, platform::WM_PARALLEL_SEND_ENDED,
+                  /*stopsUsbReceive=*/false}) {
   Start();
 }
 

@@ -10,30 +10,24 @@ namespace quillon::app {
 int SerialWorker(std::unique_ptr<SerialJob> job) {
   const SerialJob j = *job;
   job.reset();
+  const DownloadRequest& r = j.request;
 
-  if (j.isSerial) {
-    const int code = j.download->OpenSerialPort(j.portName, j.baud, j.parity, j.stopBits);
-    if (code != engine::kSuccess) {
-      j.window->ShowResult(code);
-      j.window->Send(platform::WM_ENABLE_CONTROLS, 0, 1);
-      return 0;
-    }
-  }
-  if (const int code = j.download->CheckImageFile(j.file); code != engine::kSuccess) {
+  // Failures before the procedure are shown from here, and end the thread.
+  int code = j.download->OpenSerialPort(r.portName, r.baudRate, r.parityText, r.stopBits);
+  if (code == engine::kSuccess) code = j.download->CheckImageFile(r.imagePath);
+  if (code != engine::kSuccess) {
     j.window->ShowResult(code);
     j.window->Send(platform::WM_ENABLE_CONTROLS, 0, 1);
     return 0;
   }
 
-  auto settings = std::make_unique<engine::SerialSettings>(
-      engine::SerialSettings{j.portName, j.baud, j.parity, j.stopBits});
-  const int result = j.download->DownloadSerial("", j.file, j.firstSector, j.mainProg, j.iplProg, 0,
-                                                engine::flashSectorSizes, *settings);
-  settings.reset();
+  const engine::SerialSettings settings{r.portName, r.baudRate, r.parityText, r.stopBits};
+  const int result = j.download->DownloadSerial("", r.imagePath, r.firstSector, r.MainProg(),
+                                                r.IplProg(), 0, engine::flashSectorSizes, settings);
 
   ports::userTerminate = 0;
   j.download->EndDownload();
-  platform::Pause(500);
+  platform::Pause(kBeforeResultMs);
   j.window->Post(platform::WM_DOWNLOAD_DONE, 0, result);
   j.window->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
   return 0;

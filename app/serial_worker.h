@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/download_request.h"
 #include "engine/flash_download.h"
 #include "engine/sector_plan.h"
 #include "platform/window_messages.h"
@@ -23,19 +24,15 @@ class DownloadHost : public ports::PortWindow {
   virtual const uint32_t* DownloadSectorTable() { return engine::flashSectorSizes; }
 };
 
-// What FLASH NOW hands to the serial worker thread.
+// After the procedure and EndDownload, a download's thread pauses this long
+// before it posts the result.
+inline constexpr uint32_t kBeforeResultMs = 500;
+
+// What the launch hands to the serial worker thread.
 struct SerialJob {
   DownloadHost* window = nullptr;
   engine::CFlashDownload* download = nullptr;
-  std::string portName;
-  std::string parity;
-  std::string file;
-  int32_t stopBits = 1;
-  int32_t baud = 38400;
-  int32_t firstSector = 0;
-  int32_t mainProg = 0;
-  int32_t iplProg = 0;
-  int32_t isSerial = 1;
+  DownloadRequest request;
 };
 
 // The worker thread's function; it takes the job over. Returns 0.

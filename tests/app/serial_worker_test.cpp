@@ -34,14 +34,11 @@ class Worker : public testing::SerialDownload {
   void Launch(const std::string& file, const std::string& port = "sim") {
     if (!emulated.printer) MakePrinter();
     download.SetWindow(&host);
-    auto job = std::make_unique<SerialJob>();
-    job->window = &host;
-    job->download = &download;
-    job->portName = port;
-    job->parity = "NONE";
-    job->file = file;
-    job->firstSector = 6;
-    job->mainProg = 1;
+    DownloadRequest request;
+    request.portName = port;
+    request.imagePath = file;
+    request.firstSector = 6;
+    auto job = std::make_unique<SerialJob>(SerialJob{&host, &download, request});
     platform::Thread worker([&job] { SerialWorker(std::move(job)); },
                             platform::ThreadPriority::kAboveNormal, true);
     worker.Resume();
