@@ -1,22 +1,14 @@
 #include "app/model_table.h"
 
-#include <cctype>
 #include <cstdlib>
+
+#include "platform/text.h"
 
 namespace quillon::app {
 
-namespace {
+using platform::EqualNoCase;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+namespace {
 
 // Inserts before the end marker, keeping the order of insertion.
 void Insert(std::vector<std::string>& list, std::string value) {

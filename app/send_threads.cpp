@@ -12,8 +12,18 @@ constexpr int kUsbChecksumPace = 2;
 
 }  // namespace
 
+SendThread::SendThread(const Rules& rules) : rules_(rules) {
+  thread_ = std::make_unique<platform::Thread>([this] {
+    startedEvent.Set();
+    Run();
+  });
+  startedEvent.Wait();
+}
+
 SendThread::~SendThread() {
-  Finish();
+  // A thread whose job never came has nothing to do.
+  jobSet_.Set();
+  thread_.reset();  // joins
 }
 
 void SendThread::SetJob(DownloadHost* window, engine::CFlashDownload* printer, std::string path,
@@ -25,20 +35,6 @@ void SendThread::SetJob(DownloadHost* window, engine::CFlashDownload* printer, s
   mainProg = main;
   iplProg = ipl;
   jobSet_.Set();  // publishes the job to the thread
-}
-
-void SendThread::Start() {
-  thread_ = std::make_unique<platform::Thread>([this] {
-    startedEvent.Set();
-    Run();
-  });
-  startedEvent.Wait();
-}
-
-void SendThread::Finish() {
-  // A thread whose job never came has nothing to do.
-  jobSet_.Set();
-  thread_.reset();  // joins
 }
 
 void SendThread::Run() {
@@ -54,7 +50,7 @@ void SendThread::Run() {
       return;
     }
   }
-  const int result = Download();
+  const int result = rules_.download(*this);
   pPrinter->EndDownload();
   platform::Pause(kBeforeResultMs);
   notifyWindow->Post(platform::WM_DOWNLOAD_DONE, 0, result);
@@ -66,33 +62,21 @@ void SendThread::Run() {
 }
 
 CSend_USBThread::CSend_USBThread()
-    : SendThread({2000, /*checksImage=*/false, 1000, platform::WM_USB_SEND_ENDED,
-                  /*stopsUsbReceive=*/true}) {
-  Start();
-}
-
-CSend_USBThread::~CSend_USBThread() {
-  Finish();
-}
-
-int CSend_USBThread::Download() {
-  return pPrinter->DownloadUSB(notifyWindow->DownloadModelName(), filePath, firstSector, mainProg,
-                               iplProg, kUsbChecksumPace, notifyWindow->DownloadSectorTable());
-}
+    : SendThread({2000, /*checksImage=*/false,
+                  [](SendThread& t) {
+                    return t.pPrinter->DownloadUSB(
+                        t.notifyWindow->DownloadModelName(), t.filePath, t.firstSector, t.mainProg,
+                        t.iplProg, kUsbChecksumPace, t.notifyWindow->DownloadSectorTable());
+                  },
+                  1000, platform::WM_USB_SEND_ENDED, /*stopsUsbReceive=*/true}) {}
 
 CSendParallelThread::CSendParallelThread()
-    : SendThread({1000, /*checksImage=*/true, 0, platform::WM_PARALLEL_SEND_ENDED,
-                  /*stopsUsbReceive=*/false}) {
-  Start();
-}
-
-CSendParallelThread::~CSendParallelThread() {
-  Finish();
-}
-
-int CSendParallelThread::Download() {
-  return pPrinter->DownloadParallel(notifyWindow->DownloadModelName(), filePath, firstSector,
-                                    mainProg, iplProg, notifyWindow->DownloadSectorTable());
-}
+    : SendThread({1000, /*checksImage=*/true,
+                  [](SendThread& t) {
+                    return t.pPrinter->DownloadParallel(
+                        t.notifyWindow->DownloadModelName(), t.filePath, t.firstSector, t.mainProg,
+                        t.iplProg, t.notifyWindow->DownloadSectorTable());
+                  },
+                  0, platform::WM_PARALLEL_SEND_ENDED, /*stopsUsbReceive=*/false}) {}
 
 }  // namespace quillon::app

@@ -45,17 +45,14 @@ class SendThread {
   struct Rules {
     uint32_t startPauseMs;  // before the thread looks at its job
     bool checksImage;       // the image is checked before the download
-    uint32_t beforeEndMs;   // between the result and the end message
-    uint32_t endMessage;    // the thread's end message
-    bool stopsUsbReceive;   // after the end message
+    // The interface's download procedure; its result code.
+    int (*download)(SendThread& thread);
+    uint32_t beforeEndMs;  // between the result and the end message
+    uint32_t endMessage;   // the thread's end message
+    bool stopsUsbReceive;  // after the end message
   };
-  explicit SendThread(const Rules& rules) : rules_(rules) {}
   // Starts the thread and returns once it runs.
-  void Start();
-  // Waits until the thread has returned; every subclass's destructor calls it.
-  void Finish();
-  // The interface's download procedure; its result code.
-  virtual int Download() = 0;
+  explicit SendThread(const Rules& rules);
 
  private:
   // The thread: the job, the procedure, EndDownload, the result and the end
@@ -72,10 +69,6 @@ class SendThread {
 class CSend_USBThread final : public SendThread {
  public:
   CSend_USBThread();
-  ~CSend_USBThread() override;
-
- private:
-  int Download() override;
 };
 
 // 1000 ms, then CheckImageFile and DownloadParallel on the parallel port
@@ -83,10 +76,6 @@ class CSend_USBThread final : public SendThread {
 class CSendParallelThread final : public SendThread {
  public:
   CSendParallelThread();
-  ~CSendParallelThread() override;
-
- private:
-  int Download() override;
 };
 
 }  // namespace quillon::app

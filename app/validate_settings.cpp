@@ -1,23 +1,18 @@
 #include "app/validate_settings.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include "engine/result_codes.h"
+#include "platform/text.h"
 #include "ports/port_state.h"
 
 namespace quillon::app {
 
 namespace {
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // A list's text as the dialog reads it: at most 9 characters, upper case.
 std::string ListText(const std::string& text) {
-  return Upper(text.substr(0, 9));
+  return platform::ToUpper(text.substr(0, 9));
 }
 
 bool IsNumberedName(const std::string& text, const char* prefix, int last) {
@@ -52,12 +47,12 @@ int ValidateSettings(const DialogSettings& in, const ModelTable& table, Validate
   const auto row = table.FindRow(in.typeText);
   if (!row) return engine::kUnknownDownloadType;
   out.firstSector = std::atoi(row->first.c_str());
-  const std::string letter = Upper(row->letter);
+  const std::string letter = platform::ToUpper(row->letter);
   if (letter == "M") out.mainProg = 1;
   if (letter == "I") out.iplProg = 1;
   if (letter == "U" || letter == "C") out.fontProg = 1;
 
-  const std::string file = Upper(in.fileText);
+  const std::string file = platform::ToUpper(in.fileText);
   const size_t dot = file.find('.');
   if (dot == std::string::npos) return engine::kInvalidImage;
   const size_t after = file.size() - dot - 1;

@@ -30,18 +30,16 @@ constexpr const char* kNoFileText = "BINARY FILE";
 // its thread object is deleted.
 constexpr uint32_t kBeforeWorkerDeletedMs = 500;
 
-// Browse's filter for each kind of image.
-const char* FileFilter(DownloadType type) {
-  switch (type) {
-    case DownloadType::kMain:
-      return "Main Firmware Files (*.mfw)|*.mfw|";
-    case DownloadType::kIpl:
-      return "IPL Program Files (*.ipl)|*.ipl|";
-    case DownloadType::kFont:
-      break;
-  }
-  return "US & EU Font Files (*.bin)|*.bin|";
-}
+// Browse's filter for each kind of image, by DownloadType.
+constexpr const char* kFileFilters[] = {"Main Firmware Files (*.mfw)|*.mfw|",
+                                        "IPL Program Files (*.ipl)|*.ipl|",
+                                        "US & EU Font Files (*.bin)|*.bin|"};
+
+// The controls by what they serve: every download, the serial line only,
+// the choice of interface.
+constexpr int kEveryDownload[] = {IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW};
+constexpr int kLineLists[] = {IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST};
+constexpr int kInterfaceButtons[] = {IDC_SERIAL, IDC_PARALLEL, IDC_USB};
 
 // Nothing when the file opens for reading; otherwise the platform's text
 // for why it does not.
@@ -148,19 +146,24 @@ void CWriterDlg::FillDownloadTypes() {
 }
 
 void CWriterDlg::EnableSettings(bool on) {
-  for (const int id : {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST,
-                       IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}) {
-    EnableControl(id, on);
-  }
+  EnableSettingsOf(Interface::kSerial, on);
+}
+
+void CWriterDlg::EnableSettingsOf(Interface iface, bool on) {
+  EnableGroup(kEveryDownload, on);
+  EnableControl(IDC_PORT_LIST, iface == Interface::kUsb ? !on : on);
+  EnableGroup(kLineLists, iface == Interface::kSerial ? on : !on);
+}
+
+void CWriterDlg::EnableGroup(std::span<const int> ids, bool on) {
+  for (const int id : ids) EnableControl(id, on);
 }
 
 void CWriterDlg::DisableAll() {
   busy = 1;
-  for (const int id :
-       {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST, IDC_FILE_BOX,
-        IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT, IDC_SERIAL, IDC_PARALLEL, IDC_USB}) {
-    EnableControl(id, false);
-  }
+  EnableSettings(false);
+  EnableControl(IDC_EXIT, false);
+  EnableGroup(kInterfaceButtons, false);
 }
 
 Interface CWriterDlg::GetInterface() {
@@ -217,20 +220,12 @@ void CWriterDlg::OnParallelPort() {
   ports::useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 10; ++n) ListAdd(IDC_PORT_LIST, "LPT" + std::to_string(n));
-  for (const int id : {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}) {
-    EnableControl(id, true);
-  }
-  for (const int id : {IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) EnableControl(id, false);
+  EnableSettingsOf(Interface::kParallel, true);
 }
 
 void CWriterDlg::OnUsbInterface() {
   ports::useUsb = 1;
-  for (const int id : {IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}) {
-    EnableControl(id, true);
-  }
-  for (const int id : {IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) {
-    EnableControl(id, false);
-  }
+  EnableSettingsOf(Interface::kUsb, true);
 }
 
 void CWriterDlg::OnTypeChanged() {
@@ -253,7 +248,7 @@ void CWriterDlg::OnBrowse() {
     ShowMessageBox("Please select a correct download type!", ui::kMbIconError);
     return;
   }
-  const std::string filter = FileFilter(*kind);
+  const std::string filter = kFileFilters[static_cast<int>(*kind)];
 
   if (const std::optional<std::string> path =
           OpenFileDialog(filter, ui::kOfnHideReadOnly | ui::kOfnPathMustExist)) {
@@ -467,29 +462,12 @@ void CWriterDlg::OnDownloadDone(int code) {
 }
 
 void CWriterDlg::EnableControls(bool on) {
-  for (const int id : {IDC_SERIAL, IDC_PARALLEL, IDC_USB}) EnableControl(id, true);
-  if (launchedInterface == Interface::kSerial) {
-    busy = 0;
-    for (const int id : {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST,
-                         IDC_STOP_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
-      EnableControl(id, on);
-    }
-  } else if (launchedInterface == Interface::kParallel) {
-    busy = 0;
-    for (const int id :
-         {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
-      EnableControl(id, on);
-    }
-    for (const int id : {IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) EnableControl(id, !on);
-  } else {
-    // USB: the USB download's own end clears busy.
-    for (const int id : {IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW, IDC_EXIT}) {
-      EnableControl(id, on);
-    }
-    for (const int id : {IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) {
-      EnableControl(id, !on);
-    }
-  }
+  EnableGroup(kInterfaceButtons, true);
+  // After a USB launch busy stays set: Escape and the close box keep doing
+  // nothing until a serial or parallel launch has ended.
+  if (launchedInterface != Interface::kUsb) busy = 0;
+  EnableSettingsOf(launchedInterface, on);
+  EnableControl(IDC_EXIT, on);
 }
 
 // --- Threads and the end --------------------------------------------------

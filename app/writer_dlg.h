@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void EnableSettings(bool on);
   // Before a download: busy, and every control but About disabled.
   void DisableAll();
+  // The settings `iface` uses follow `on`, the others the opposite.
+  void EnableSettingsOf(Interface iface, bool on);
   // The interface of the checked radio button (serial if none).
   Interface GetInterface();
 
@@ -125,6 +128,7 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   // Deletes a send thread object once its thread has returned.
   static void DeleteSendThread(std::unique_ptr<SendThread>& thread, bool onlyIfEnded);
   void EnableControls(bool on);
+  void EnableGroup(std::span<const int> ids, bool on);
   void OnDownloadDone(int code);
   void CloseProgress();
   // Joins and frees the worker thread and frees the download object of a

@@ -2,11 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <vector>
 
 #include "engine/result_codes.h"
+#include "platform/text.h"
 #include "ports/port_state.h"
 
 namespace quillon::cli {
@@ -42,11 +42,6 @@ const char* const kUsage =
     "malformed command line.\n";
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // A port given as a device path or as the emulator rather than a port name.
 bool IsDevice(const std::string& port) {
@@ -97,7 +92,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
     error = "no download type given (--type main|ipl|font)";
     return Parsed::kError;
   }
-  const std::string interface = Lower(o.interface);
+  const std::string interface = platform::ToLower(o.interface);
   if (interface != "serial" && interface != "parallel" && interface != "usb") {
     error = "unknown interface " + o.interface;
     return Parsed::kError;
@@ -109,7 +104,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
 }
 
 std::string TypeText(const std::string& type) {
-  const std::string lower = Lower(type);
+  const std::string lower = platform::ToLower(type);
   if (lower == "main") return "MAIN FIRMWARE";
   if (lower == "ipl") return "IPL FIRMWARE";
   if (lower == "font" || lower == "fonts") return "US&EU FONT";

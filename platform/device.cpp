@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/text.h"
+
 namespace quillon::platform {
 
 #ifndef _WIN32
@@ -97,8 +99,7 @@ DeviceTarget ResolveDevice(std::string_view name) {
     if (name.size() > 4) target.options = std::string(name.substr(4));
     return target;
   }
-  std::string upper;
-  for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = ToUpper(name);
   const int com = PortNumber(upper, "COM", 20);
   const int lpt = com ? 0 : PortNumber(upper, "LPT", 10);
   if (com || lpt) {

@@ -1,9 +1,9 @@
 #include "ports/comm_port.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "ports/port_state.h"
 #include "ports/port_window.h"
 
@@ -88,9 +88,7 @@ int CCommPort::ConfigureSerial(const std::string& /*portName*/, uint32_t baud,
   dcb.DCBlength = 28;
   platform::GetLineState(hPort, dcb);  // on failure dcb keeps what it held
 
-  const char letter = parity.empty()
-                          ? '\0'
-                          : static_cast<char>(std::toupper(static_cast<unsigned char>(parity[0])));
+  const char letter = parity.empty() ? '\0' : platform::UpperChar(parity[0]);
   switch (letter) {
     case 'E':
       dcb.Parity = platform::kEvenParity;

@@ -1,7 +1,6 @@
 #include "res/templates.h"
 
-#include <cctype>
-
+#include "platform/text.h"
 #include "res/resource.h"
 #include "res/styles.h"
 
@@ -106,17 +105,6 @@ constexpr RawItem kItems[] = {
 #undef QBEGIN
 #undef QEND
 
-bool SameClass(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::vector<DialogTemplate> Build() {
   std::vector<DialogTemplate> out;
   for (const RawDialog& d : kDialogs) {
@@ -159,7 +147,7 @@ std::vector<std::string> DialogTemplate::ListItems(int controlId) const {
 }
 
 ControlKind KindOf(std::string_view className, uint32_t style) {
-  if (SameClass(className, "Button")) {
+  if (platform::EqualNoCase(className, "Button")) {
     switch (style & kBsTypeMask) {
       case kBsPushButton:
         return ControlKind::kPushButton;
@@ -177,15 +165,15 @@ ControlKind KindOf(std::string_view className, uint32_t style) {
         return ControlKind::kOther;
     }
   }
-  if (SameClass(className, "Static")) {
+  if (platform::EqualNoCase(className, "Static")) {
     return (style & kSsTypeMask) == kSsIcon ? ControlKind::kIcon : ControlKind::kLabel;
   }
-  if (SameClass(className, "Edit")) return ControlKind::kEdit;
-  if (SameClass(className, "ComboBox")) {
+  if (platform::EqualNoCase(className, "Edit")) return ControlKind::kEdit;
+  if (platform::EqualNoCase(className, "ComboBox")) {
     return (style & kCbsTypeMask) == kCbsDropDownList ? ControlKind::kDropDownList
                                                       : ControlKind::kComboBox;
   }
-  if (SameClass(className, "msctls_progress32")) return ControlKind::kProgressBar;
+  if (platform::EqualNoCase(className, "msctls_progress32")) return ControlKind::kProgressBar;
   return ControlKind::kOther;
 }
 
