@@ -20,20 +20,10 @@
 namespace quillon::sim {
 namespace {
 
-using testing::Bytes;
-using testing::DataFrame;
-using testing::EraseFrame;
+// The frames, hosts and files of the emulator tests (sim/frames.h,
+// sim/temp_dir.h, sim/direct_host.h).
+using namespace testing;
 using ::testing::HasSubstr;
-using testing::Join;
-using testing::kChecksumFrame;
-using testing::kStatusFrame;
-using testing::kSwitchFrame;
-using testing::Pattern;
-using testing::ReadFileBytes;
-using testing::ReadFileText;
-using testing::SelectFrame;
-using testing::TempDir;
-using testing::WriteFileBytes;
 
 // The host's end of a line, reading with a total time-out per read.
 class Host {

@@ -12,19 +12,10 @@
 namespace quillon::sim {
 namespace {
 
-using testing::Bytes;
-using testing::DataFrame;
-using testing::DirectHost;
-using testing::EraseFrame;
+// The frames, hosts and files of the emulator tests (sim/frames.h,
+// sim/temp_dir.h, sim/direct_host.h).
+using namespace testing;
 using ::testing::IsEmpty;
-using testing::Join;
-using testing::kChecksumFrame;
-using testing::kRecalcFrame;
-using testing::kResetFrame;
-using testing::kStatusFrame;
-using testing::kSwitchFrame;
-using testing::Pattern;
-using testing::SelectFrame;
 
 EmulatorOptions Quick() {
   EmulatorOptions options;

@@ -12,22 +12,12 @@
 namespace quillon::sim {
 namespace {
 
-using testing::AnswerBytes;
-using testing::Bytes;
-using testing::DataFrame;
-using testing::DirectHost;
+// The frames, hosts and files of the emulator tests (sim/frames.h,
+// sim/temp_dir.h, sim/direct_host.h).
+using namespace testing;
 using ::testing::ElementsAre;
-using testing::EraseFrame;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using testing::Join;
-using testing::kChecksumFrame;
-using testing::kRecalcFrame;
-using testing::kResetFrame;
-using testing::kStatusFrame;
-using testing::kSwitchFrame;
-using testing::Pattern;
-using testing::SelectFrame;
 
 uint16_t Crc(const Bytes& data) {
   return Crc16(data.data(), data.size());

@@ -28,19 +28,10 @@ extern char** environ;
 namespace quillon::sim {
 namespace {
 
-using testing::Bytes;
-using testing::DataFrame;
-using testing::EraseFrame;
+// The frames, hosts and files of the emulator tests (sim/frames.h,
+// sim/temp_dir.h, sim/direct_host.h).
+using namespace testing;
 using ::testing::HasSubstr;
-using testing::Join;
-using testing::kChecksumFrame;
-using testing::kStatusFrame;
-using testing::kSwitchFrame;
-using testing::Pattern;
-using testing::ReadFileBytes;
-using testing::ReadFileText;
-using testing::SelectFrame;
-using testing::TempDir;
 
 constexpr int kPatienceMs = 5000;  // generous: the machine may be busy
 using quillon::testing::SimProcess;
