@@ -1,7 +1,7 @@
 #pragma once
 // The window system behind the dialogs. One backend serves the whole process:
-// the in-memory backend (tests, and whatever needs dialogs without a screen)
-// or the Win32 backend (real dialogs from the resource script). Dialogs only
+// the Win32 backend (real dialogs from the resource script), or in the tests
+// an in-memory one (tests/support/memory_backend.h). Dialogs only
 // talk to the backend; the backend calls a dialog back through
 // Dialog::DialogProc on the window's own thread, Win32 style:
 //

@@ -6,8 +6,8 @@
 
 #include "platform/fake_serial.h"
 #include "platform/thread.h"
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::ports {
 namespace {

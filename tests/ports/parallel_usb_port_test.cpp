@@ -12,11 +12,11 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
-#include "platform/virtual_clock.h"
 #include "ports/comm_port.h"
 #include "ports/port_state.h"
 #include "ports/port_window.h"
 #include "support/scripted_peer.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::ports {
 namespace {

@@ -17,7 +17,6 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
-#include "platform/virtual_clock.h"
 #include "platform/window_messages.h"
 #include "ports/port_state.h"
 #include "ports/port_window.h"
@@ -27,6 +26,7 @@
 #include "protocol/frames.h"
 #include "sim/emulated_line.h"
 #include "support/scripted_peer.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::protocol {
 namespace {

@@ -4,12 +4,12 @@
 
 #include <thread>
 
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "support/recording_window.h"
 #include "support/scripted_peer.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::protocol {
 namespace {
@@ -57,8 +57,7 @@ TEST_F(Framing, SelectAndEraseWriteThePrefixThenTheSectorByte) {
   EXPECT_EQ(line->WriteCallSizes(), (std::vector<uint32_t>{2, 1, 2, 1}));
   EXPECT_EQ(line->Written(), (Bytes{0x1D, 0x10, 7, 0x1D, 0x02, 70}));
   // Each write call is followed by its 100 ms pause.
-  EXPECT_EQ(clock.Timeline(std::this_thread::get_id()),
-            (std::vector<int64_t>{100, 100, 100, 100}));
+  EXPECT_EQ(clock.Timeline(std::this_thread::get_id()), (std::vector<int64_t>{100, 100, 100, 100}));
 }
 
 TEST_F(Framing, SelectAndEraseAcceptOnlyAck) {
@@ -139,9 +138,8 @@ TEST_F(Framing, DataBlockWithoutPiecesSendsOnlyTheHeaderAndStillWaits) {
   EXPECT_EQ(printer.SendDataBlock(kDataBlockPrefix, 2, 0x1234, 0x10000, 16384, pieces, &window), 1);
   EXPECT_EQ(line->Written(), (Bytes{0x1D, 0x11, 0x34, 0x12, 0x00, 0x00}));
   EXPECT_EQ(printer.GetDataCrc(), 0);
-  EXPECT_EQ(window.Messages(),
-            (std::vector<Msg>{{WM_PROGRESS_AUTOSTEP, 0, 0, false},
-                              {WM_PROGRESS_AUTOSTEP, 0, 1, false}}));
+  EXPECT_EQ(window.Messages(), (std::vector<Msg>{{WM_PROGRESS_AUTOSTEP, 0, 0, false},
+                                                 {WM_PROGRESS_AUTOSTEP, 0, 1, false}}));
 }
 
 TEST_F(Framing, SerialDataBlockAcceptsAnyAnswerButNak) {

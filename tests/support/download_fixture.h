@@ -17,11 +17,11 @@
 #include "engine/sector_plan.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
 #include "support/sim_factory.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::testing {
 

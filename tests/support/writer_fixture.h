@@ -18,13 +18,13 @@
 #include "engine/flash_download.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "res/resource.h"
 #include "sim/emulated_line.h"
+#include "support/memory_backend.h"
 #include "support/sim_factory.h"
 #include "support/ui_thread.h"
-#include "ui/memory_backend.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::testing {
 

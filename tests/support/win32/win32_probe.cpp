@@ -1,4 +1,4 @@
-#include "ui/win32/win32_probe.h"
+#include "support/win32/win32_probe.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-#include "ui/memory_backend.h"
+#include "support/memory_backend.h"
 
 #include <algorithm>
 #include <cctype>
