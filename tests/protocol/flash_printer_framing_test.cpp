@@ -7,6 +7,7 @@
 #include "ports/port_state.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
+#include "support/counting_device.h"
 #include "support/recording_window.h"
 #include "support/scripted_peer.h"
 #include "support/virtual_clock.h"
@@ -32,6 +33,8 @@ class Framing : public ::testing::Test {
         total += chunk.size();
         if (!answer.empty() && total == answerAfter) raw->Deliver(answer, now + 5);
       });
+  // The calls that reach the printer's port.
+  std::shared_ptr<testing::DeviceCalls> portCalls = std::make_shared<testing::DeviceCalls>();
   CFlashPrinter printer;
 
   void SetUp() override {
@@ -39,7 +42,7 @@ class Framing : public ::testing::Test {
     ports::useUsb = 0;
     ports::useParallel = 0;
     ports::userTerminate = 0;
-    printer.hPort = line->Open();
+    printer.hPort = platform::RegisterDevice(testing::Counted(line->Device(), portCalls));
     printer.SetReadTimeouts(1500);
   }
   void TearDown() override { printer.ClosePort(); }
@@ -155,7 +158,7 @@ TEST_F(Framing, SerialDataBlockAcceptsAnyAnswerButNak) {
 
 TEST_F(Framing, AFailedWriteEndsTheCommandBeforeAnyRead) {
   line->SetWriteFails(true);
-  const int reads = platform::CallCounts().read;
+  const int reads = portCalls->read;
   int stdModel = 5;
   uint16_t value = 9;
   EXPECT_EQ(printer.CheckLineStatus(kLineStatusFrame, 2, stdModel), 0);
@@ -164,7 +167,7 @@ TEST_F(Framing, AFailedWriteEndsTheCommandBeforeAnyRead) {
   EXPECT_EQ(printer.RecalculateCrc(kRecalculateCrcFrame, 2, value), 0);
   EXPECT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 0);
   EXPECT_EQ(printer.ResetPrinter(kResetPrinterFrame, 2), 0);
-  EXPECT_EQ(platform::CallCounts().read, reads);
+  EXPECT_EQ(portCalls->read, reads);
   EXPECT_EQ(stdModel, 5);
   EXPECT_EQ(value, 9);
 }
