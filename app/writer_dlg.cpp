@@ -22,8 +22,6 @@ namespace quillon::app {
 
 namespace {
 
-std::atomic<CWriterDlg*> theWriterDlg{nullptr};
-
 constexpr const char* kNoFileText = "BINARY FILE";
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
@@ -56,17 +54,12 @@ std::optional<std::string> ReadError(const std::string& path) {
 
 }  // namespace
 
-CWriterDlg* TheWriterDlg() {
-  return theWriterDlg.load(std::memory_order_acquire);
-}
-
 CWriterDlg::CWriterDlg(std::string modelTableText)
     : ui::Dialog(IDD_MAIN), modelTable(std::move(modelTableText)) {
   modelTable.rowCount = -1;
   modelTable.modelTokenIndex = -1;
   modelTable.modelCount = 0;
   ports::useUsb = 0;
-  theWriterDlg.store(this, std::memory_order_release);
   ports::mainWindow.store(this);
 }
 
@@ -76,8 +69,6 @@ CWriterDlg::~CWriterDlg() {
   DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
   ports::PortWindow* self = this;
   ports::mainWindow.compare_exchange_strong(self, nullptr);
-  CWriterDlg* dialog = this;
-  theWriterDlg.compare_exchange_strong(dialog, nullptr);
 }
 
 // --- Results and messages -------------------------------------------------

@@ -133,7 +133,4 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void DeleteThread(platform::Thread*& thread);
 };
 
-// The main dialog while it exists (null otherwise).
-CWriterDlg* TheWriterDlg();
-
 }  // namespace quillon::app

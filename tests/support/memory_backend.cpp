@@ -989,6 +989,14 @@ bool MemoryBackend::RunOnWindowThread(WindowHandle window, const std::function<v
       window, [] { return true; }, task);
 }
 
+Dialog* MemoryBackend::DialogOf(WindowHandle window) {
+  Dialog* dialog = nullptr;
+  Locked([&] {
+    if (const Win* win = LiveLocked(window)) dialog = win->dialog;
+  });
+  return dialog;
+}
+
 void MemoryBackend::ForceClose(WindowHandle window) {
   RunOnWindowThread(window, [=, this] {
     bool modal = false;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/writer_app.h"
@@ -137,8 +138,12 @@ class WriterFixture : public ::testing::Test {
   // Runs `f` with the main dialog object on its thread; its result.
   template <class F>
   auto OnDialog(F f) {
-    decltype(f(*app::TheWriterDlg())) result{};
-    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] { result = f(*app::TheWriterDlg()); }));
+    decltype(f(std::declval<app::CWriterDlg&>())) result{};
+    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] {
+      auto* dialog = dynamic_cast<app::CWriterDlg*>(backend.DialogOf(main));
+      ASSERT_NE(dialog, nullptr);
+      result = f(*dialog);
+    }));
     return result;
   }
   std::vector<std::string> BoxTexts() {
