@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/installed.h"
 #include "res/templates.h"
 #include "ui/types.h"
 
@@ -119,12 +120,7 @@ Backend& GetBackend();
 // Installs `backend` for the whole process (nullptr: none).
 void SetBackend(Backend* backend);
 
-class ScopedBackend {
- public:
-  explicit ScopedBackend(Backend& backend) { SetBackend(&backend); }
-  ~ScopedBackend() { SetBackend(nullptr); }
-  ScopedBackend(const ScopedBackend&) = delete;
-  ScopedBackend& operator=(const ScopedBackend&) = delete;
-};
+// Installs a backend for the lifetime of the object.
+using ScopedBackend = platform::Scoped<Backend, SetBackend>;
 
 }  // namespace quillon::ui

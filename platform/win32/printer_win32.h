@@ -24,6 +24,7 @@
 #include <shared_mutex>
 
 #include "platform/device.h"
+#include "platform/installed.h"
 
 namespace quillon::platform::win32 {
 
@@ -94,13 +95,8 @@ PrinterOs& GetPrinterOs();
 // Installs `os` for the whole process (nullptr restores the real calls).
 void SetPrinterOs(PrinterOs* os);
 
-class ScopedPrinterOs {
- public:
-  explicit ScopedPrinterOs(PrinterOs& os) { SetPrinterOs(&os); }
-  ~ScopedPrinterOs() { SetPrinterOs(nullptr); }
-  ScopedPrinterOs(const ScopedPrinterOs&) = delete;
-  ScopedPrinterOs& operator=(const ScopedPrinterOs&) = delete;
-};
+// Installs calls for the lifetime of the object.
+using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
 
 // What the parallel port and the USB printer devices have in common: an open
 // handle, the calls it was opened with, and no serial line settings. Every
