@@ -9,12 +9,6 @@
 // installed unless a test puts a fake in their place; a device keeps the
 // PrinterOs it was opened with until it is closed.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <atomic>
