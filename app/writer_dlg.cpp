@@ -22,8 +22,6 @@ namespace quillon::app {
 
 namespace {
 
-std::atomic<CWriterDlg*> theWriterDlg{nullptr};
-
 constexpr const char* kNoFileText = "BINARY FILE";
 
 // The worker has posted its result; it is given this long to return before
@@ -60,17 +58,12 @@ std::optional<std::string> ReadError(const std::string& path) {
 
 }  // namespace
 
-CWriterDlg* TheWriterDlg() {
-  return theWriterDlg.load(std::memory_order_acquire);
-}
-
 CWriterDlg::CWriterDlg(std::string modelTableText)
     : ui::Dialog(IDD_MAIN), modelTable(std::move(modelTableText)) {
   modelTable.rowCount = -1;
   modelTable.modelTokenIndex = -1;
   modelTable.modelCount = 0;
   ports::useUsb = 0;
-  theWriterDlg.store(this, std::memory_order_release);
   ports::mainWindow.store(this);
 }
 
@@ -80,8 +73,6 @@ CWriterDlg::~CWriterDlg() {
   DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
   ports::PortWindow* self = this;
   ports::mainWindow.compare_exchange_strong(self, nullptr);
-  CWriterDlg* dialog = this;
-  theWriterDlg.compare_exchange_strong(dialog, nullptr);
 }
 
 // --- Results and messages -------------------------------------------------

@@ -136,7 +136,4 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void FreeLaunch();
 };
 
-// The main dialog while it exists (null otherwise).
-CWriterDlg* TheWriterDlg();
-
 }  // namespace quillon::app

@@ -1,6 +1,5 @@
 #include "platform/clock.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -61,22 +60,21 @@ class RealClock final : public Clock {
   std::condition_variable cv_;
 };
 
-RealClock& Real() {
+Clock& Real() {
   static RealClock clock;
   return clock;
 }
 
-std::atomic<Clock*> installed{nullptr};
+Installed<Clock, Real> installed;
 
 }  // namespace
 
 Clock& GetClock() {
-  Clock* clock = installed.load(std::memory_order_acquire);
-  return clock ? *clock : Real();
+  return installed.Get();
 }
 
 void SetClock(Clock* clock) {
-  installed.store(clock, std::memory_order_release);
+  installed.Set(clock);
 }
 
 }  // namespace quillon::platform

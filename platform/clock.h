@@ -6,6 +6,8 @@
 #include <functional>
 #include <limits>
 
+#include "platform/installed.h"
+
 namespace quillon::platform {
 
 inline constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
@@ -58,13 +60,7 @@ Clock& GetClock();
 void SetClock(Clock* clock);
 
 // Installs a clock for the lifetime of the object.
-class ScopedClock {
- public:
-  explicit ScopedClock(Clock& clock) { SetClock(&clock); }
-  ~ScopedClock() { SetClock(nullptr); }
-  ScopedClock(const ScopedClock&) = delete;
-  ScopedClock& operator=(const ScopedClock&) = delete;
-};
+using ScopedClock = Scoped<Clock, SetClock>;
 
 // Shorthands on the process-wide clock.
 inline void Pause(uint32_t ms) {

@@ -47,11 +47,6 @@ void SetLastError(int code) {
 #endif
 }
 
-DeviceCallCounts& CallCounts() {
-  static DeviceCallCounts counts;
-  return counts;
-}
-
 Handle RegisterDevice(std::shared_ptr<SerialDevice> device) {
   Registry& r = Reg();
   std::lock_guard lock(r.mutex);
@@ -124,7 +119,6 @@ DeviceTarget ResolveDevice(std::string_view name) {
 namespace {
 
 Handle OpenAs(const std::string& path, DeviceClass cls) {
-  ++CallCounts().open;
   const DeviceTarget target = ResolveDevice(path);
   std::shared_ptr<SerialDevice> device;
   switch (target.kind) {
@@ -177,7 +171,6 @@ Handle OpenUsbDevice(const std::string& path) {
   // A USB device path is never a port name: "\\?\usb#..." and the like
   // go to the backend as they are.
   if (path.empty()) {
-    ++CallCounts().open;
     SetLastError(kErrorFileNotFound);
     return kInvalidHandle;
   }
@@ -257,13 +250,11 @@ bool PrinterPortDevice::Purge(uint32_t) {
 }
 
 bool NegotiateDevice(Handle h, const NegotiationMask& ask, NegotiationMask& granted) {
-  ++CallCounts().negotiate;
   auto d = Lookup(h);
   return d && d->Negotiate(ask, granted);
 }
 
 bool QueryDeviceId(Handle h, uint8_t* data, uint32_t size, uint32_t* got) {
-  ++CallCounts().deviceId;
   uint32_t count = 0;
   auto d = Lookup(h);
   const bool ok = d && d->QueryDeviceId(data, size, count);
@@ -272,7 +263,6 @@ bool QueryDeviceId(Handle h, uint8_t* data, uint32_t size, uint32_t* got) {
 }
 
 bool QueryDeviceStatus(Handle h, uint8_t* status) {
-  ++CallCounts().status;
   uint8_t value = 0;
   auto d = Lookup(h);
   const bool ok = d && d->QueryStatus(value);
@@ -281,7 +271,6 @@ bool QueryDeviceStatus(Handle h, uint8_t* status) {
 }
 
 bool ReadDeviceWait(Handle h, void* data, uint32_t n, uint32_t* got, uint32_t waitMs) {
-  ++CallCounts().read;
   uint32_t count = 0;
   auto d = Lookup(h);
   const bool ok = d && d->ReadWait(static_cast<uint8_t*>(data), n, count, waitMs);
@@ -290,7 +279,6 @@ bool ReadDeviceWait(Handle h, void* data, uint32_t n, uint32_t* got, uint32_t wa
 }
 
 bool CloseDevice(Handle h) {
-  ++CallCounts().close;
   std::shared_ptr<SerialDevice> device;
   {
     Registry& r = Reg();
@@ -310,31 +298,26 @@ bool CloseDevice(Handle h) {
 }
 
 bool GetLineState(Handle h, Dcb& dcb) {
-  ++CallCounts().getState;
   auto d = Lookup(h);
   return d && d->GetState(dcb);
 }
 
 bool SetLineState(Handle h, const Dcb& dcb) {
-  ++CallCounts().setState;
   auto d = Lookup(h);
   return d && d->SetState(dcb);
 }
 
 bool GetLineTimeouts(Handle h, CommTimeouts& t) {
-  ++CallCounts().getTimeouts;
   auto d = Lookup(h);
   return d && d->GetTimeouts(t);
 }
 
 bool SetLineTimeouts(Handle h, const CommTimeouts& t) {
-  ++CallCounts().setTimeouts;
   auto d = Lookup(h);
   return d && d->SetTimeouts(t);
 }
 
 bool ReadDevice(Handle h, void* data, uint32_t n, uint32_t* got) {
-  ++CallCounts().read;
   uint32_t count = 0;
   auto d = Lookup(h);
   const bool ok = d && d->Read(static_cast<uint8_t*>(data), n, count);
@@ -343,7 +326,6 @@ bool ReadDevice(Handle h, void* data, uint32_t n, uint32_t* got) {
 }
 
 bool WriteDevice(Handle h, const void* data, uint32_t n, uint32_t* written) {
-  ++CallCounts().write;
   uint32_t count = 0;
   auto d = Lookup(h);
   const bool ok = d && d->Write(static_cast<const uint8_t*>(data), n, count);
@@ -352,7 +334,6 @@ bool WriteDevice(Handle h, const void* data, uint32_t n, uint32_t* written) {
 }
 
 bool PurgeDevice(Handle h, uint32_t flags) {
-  ++CallCounts().purge;
   auto d = Lookup(h);
   return d && d->Purge(flags);
 }

@@ -3,7 +3,6 @@
 // shaped like the Win32 calls they stand for. Backends (POSIX, Win32, the
 // in-memory fakes) register device objects; the port layer only sees handles.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -155,13 +154,6 @@ void SetUsbPrinterPath(const std::string& path);
 Handle RegisterDevice(std::shared_ptr<SerialDevice> device);
 // The device behind a handle, or null.
 std::shared_ptr<SerialDevice> DeviceOf(Handle h);
-
-// Counts of the seam's calls, for tests that must show a call was not made.
-struct DeviceCallCounts {
-  std::atomic<int> open{0}, close{0}, getState{0}, setState{0}, getTimeouts{0}, setTimeouts{0},
-      read{0}, write{0}, purge{0}, negotiate{0}, deviceId{0}, status{0};
-};
-DeviceCallCounts& CallCounts();
 
 // What a port name or device path stands for.
 struct DeviceTarget {

@@ -1,13 +1,19 @@
 #include "ui/backend.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 namespace quillon::ui {
 
 namespace {
-std::atomic<Backend*> installed{nullptr};
+
+[[noreturn]] Backend& NoBackend() {
+  std::fprintf(stderr, "quillon: no window backend installed\n");
+  std::abort();
+}
+
+platform::Installed<Backend, NoBackend> installed;
+
 }  // namespace
 
 const res::DialogTemplate* Backend::FindTemplate(int templateId) {
@@ -15,16 +21,11 @@ const res::DialogTemplate* Backend::FindTemplate(int templateId) {
 }
 
 Backend& GetBackend() {
-  Backend* backend = installed.load(std::memory_order_acquire);
-  if (!backend) {
-    std::fprintf(stderr, "quillon: no window backend installed\n");
-    std::abort();
-  }
-  return *backend;
+  return installed.Get();
 }
 
 void SetBackend(Backend* backend) {
-  installed.store(backend, std::memory_order_release);
+  installed.Set(backend);
 }
 
 }  // namespace quillon::ui

@@ -1,7 +1,7 @@
 #pragma once
 // The window system behind the dialogs. One backend serves the whole process:
-// the in-memory backend (tests, and whatever needs dialogs without a screen)
-// or the Win32 backend (real dialogs from the resource script). Dialogs only
+// the Win32 backend (real dialogs from the resource script), or in the tests
+// an in-memory one (tests/support/memory_backend.h). Dialogs only
 // talk to the backend; the backend calls a dialog back through
 // Dialog::DialogProc on the window's own thread, Win32 style:
 //
@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/installed.h"
 #include "res/templates.h"
 #include "ui/types.h"
 
@@ -119,12 +120,7 @@ Backend& GetBackend();
 // Installs `backend` for the whole process (nullptr: none).
 void SetBackend(Backend* backend);
 
-class ScopedBackend {
- public:
-  explicit ScopedBackend(Backend& backend) { SetBackend(&backend); }
-  ~ScopedBackend() { SetBackend(nullptr); }
-  ScopedBackend(const ScopedBackend&) = delete;
-  ScopedBackend& operator=(const ScopedBackend&) = delete;
-};
+// Installs a backend for the lifetime of the object.
+using ScopedBackend = platform::Scoped<Backend, SetBackend>;
 
 }  // namespace quillon::ui

@@ -2,12 +2,6 @@
 // line is ignored; the process ends with the program's exit code, the last
 // result shown (-1, that is 0xFFFFFFFF, when none was).
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "app/writer_app.h"

@@ -19,7 +19,7 @@ class SystemCalls final : public PrinterOs {
   int Poll(pollfd* fds, nfds_t n, int timeoutMs) override { return ::poll(fds, n, timeoutMs); }
 };
 
-std::atomic<PrinterOs*> installed{nullptr};
+Installed<PrinterOs, RealPrinterOs> installed;
 
 }  // namespace
 
@@ -29,12 +29,11 @@ PrinterOs& RealPrinterOs() {
 }
 
 PrinterOs& GetPrinterOs() {
-  PrinterOs* os = installed.load();
-  return os ? *os : RealPrinterOs();
+  return installed.Get();
 }
 
 void SetPrinterOs(PrinterOs* os) {
-  installed.store(os);
+  installed.Set(os);
 }
 
 }  // namespace quillon::platform::posix

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/device.h"
+#include "platform/installed.h"
 
 namespace quillon::platform::posix {
 
@@ -61,13 +62,8 @@ PrinterOs& GetPrinterOs();
 // Installs `os` for the whole process (nullptr restores the real calls).
 void SetPrinterOs(PrinterOs* os);
 
-class ScopedPrinterOs {
- public:
-  explicit ScopedPrinterOs(PrinterOs& os) { SetPrinterOs(&os); }
-  ~ScopedPrinterOs() { SetPrinterOs(nullptr); }
-  ScopedPrinterOs(const ScopedPrinterOs&) = delete;
-  ScopedPrinterOs& operator=(const ScopedPrinterOs&) = delete;
-};
+// Installs calls for the lifetime of the object.
+using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
 
 // The ppdev mode that stands for the modes asked in `ask`, and the modes the
 // Windows parallel class driver reports once that mode is granted:

@@ -64,7 +64,7 @@ class SystemCalls final : public PrinterOs {
   LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 };
 
-std::atomic<PrinterOs*> installed{nullptr};
+Installed<PrinterOs, RealPrinterOs> installed;
 
 // The registry's names are at most 255 characters.
 constexpr DWORD kNameSize = 256;
@@ -100,12 +100,11 @@ PrinterOs& RealPrinterOs() {
 }
 
 PrinterOs& GetPrinterOs() {
-  PrinterOs* os = installed.load();
-  return os ? *os : RealPrinterOs();
+  return installed.Get();
 }
 
 void SetPrinterOs(PrinterOs* os) {
-  installed.store(os);
+  installed.Set(os);
 }
 
 void PrinterDevice::Close() {

@@ -9,12 +9,6 @@
 // installed unless a test puts a fake in their place; a device keeps the
 // PrinterOs it was opened with until it is closed.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <atomic>
@@ -24,6 +18,7 @@
 #include <shared_mutex>
 
 #include "platform/device.h"
+#include "platform/installed.h"
 
 namespace quillon::platform::win32 {
 
@@ -94,13 +89,8 @@ PrinterOs& GetPrinterOs();
 // Installs `os` for the whole process (nullptr restores the real calls).
 void SetPrinterOs(PrinterOs* os);
 
-class ScopedPrinterOs {
- public:
-  explicit ScopedPrinterOs(PrinterOs& os) { SetPrinterOs(&os); }
-  ~ScopedPrinterOs() { SetPrinterOs(nullptr); }
-  ScopedPrinterOs(const ScopedPrinterOs&) = delete;
-  ScopedPrinterOs& operator=(const ScopedPrinterOs&) = delete;
-};
+// Installs calls for the lifetime of the object.
+using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
 
 // What the parallel port and the USB printer devices have in common: an open
 // handle, the calls it was opened with, and no serial line settings. Every

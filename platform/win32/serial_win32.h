@@ -4,12 +4,6 @@
 // kept apart so that the mapping can be checked field by field without a
 // port.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <cstdint>

@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "sim/temp_dir.h"
+#include "support/virtual_clock.h"
 
 #ifndef _WIN32
 #include <signal.h>

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "progress/progress_dlg.h"
 #include "res/resource.h"
 #include "res/styles.h"
+#include "support/memory_backend.h"
 #include "support/ui_thread.h"
-#include "ui/memory_backend.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::progress {
 namespace {

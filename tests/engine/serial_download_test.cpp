@@ -12,7 +12,9 @@ using Strings = std::vector<std::string>;
 using Times = std::vector<int64_t>;
 
 // The fixed pauses of one command: 100 ms after every write call.
-void Writes(Times& t, int n) { t.insert(t.end(), static_cast<size_t>(n), 100); }
+void Writes(Times& t, int n) {
+  t.insert(t.end(), static_cast<size_t>(n), 100);
+}
 // Select, its pause, and a data block of `pieces` pieces.
 void SelectAndData(Times& t, int pieces) {
   Writes(t, 2);
@@ -27,19 +29,18 @@ TEST_F(Serial, MainFirmwareErasesTheFirstSectorFirstAndWritesItLast) {
   ASSERT_EQ(Run(WriteImage("fw.mfw", image), 1, 0), kSuccess);
 
   EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
-                                 "checksum", "select 6", "data 6", "checksum", "recalc",
-                                 "reset"}));
+                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
   EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
   EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
 
-  EXPECT_EQ(window.Texts(),
-            (Strings{"Switching printer to download...", "Checking communication line status...",
-                     "Erasing flash sector 1 of 2...", "Erasing flash sector 2 of 2...",
-                     "Selecting flash sector 2 of 2...",
-                     "Downloading data to flash sector 2 of 2...", "Calculating checksum",
-                     "Selecting flash sector 1 of 2...",
-                     "Downloading data to flash sector 1 of 2...", "Calculating checksum",
-                     "Recalculate CRC", "Reseting printer...", "Download completed!"}));
+  EXPECT_EQ(
+      window.Texts(),
+      (Strings{"Switching printer to download...", "Checking communication line status...",
+               "Erasing flash sector 1 of 2...", "Erasing flash sector 2 of 2...",
+               "Selecting flash sector 2 of 2...", "Downloading data to flash sector 2 of 2...",
+               "Calculating checksum", "Selecting flash sector 1 of 2...",
+               "Downloading data to flash sector 1 of 2...", "Calculating checksum",
+               "Recalculate CRC", "Reseting printer...", "Download completed!"}));
 
   Times expected = {100, -5, 50, 50, 100};  // switch, wait, reopen, line check
   Writes(expected, 4);                      // erase 6, erase 7
@@ -92,19 +93,18 @@ TEST_F(Serial, TheMessageFlowAroundTheProcedure) {
     if (flow.empty() || flow.back() != m.id) flow.push_back(m.id);
   }
   using namespace platform;
-  EXPECT_EQ(flow, (std::vector<uint32_t>{WM_OPEN_PROGRESS, WM_PROGRESS_STATUS, WM_DISABLE_PROGRESS,
-                                         WM_PROGRESS_STATUS, WM_PROGRESS_AUTOSTEP,
-                                         WM_PROGRESS_SETPOS, WM_PROGRESS_AUTOSTEP,
-                                         WM_PROGRESS_STATUS, WM_CLOSE_PROGRESS}));
+  EXPECT_EQ(flow,
+            (std::vector<uint32_t>{WM_OPEN_PROGRESS, WM_PROGRESS_STATUS, WM_DISABLE_PROGRESS,
+                                   WM_PROGRESS_STATUS, WM_PROGRESS_AUTOSTEP, WM_PROGRESS_SETPOS,
+                                   WM_PROGRESS_AUTOSTEP, WM_PROGRESS_STATUS, WM_CLOSE_PROGRESS}));
   EXPECT_EQ(window.Messages().front().wParam, 1u);  // Cancel usable
 }
 
 TEST_F(Serial, FontsFillTheLastSectorWithErasedBytes) {
   const auto image = Pattern(65537);
   ASSERT_EQ(Run(WriteImage("font.bin", image), 0, 0), kSuccess);
-  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 18", "erase 19", "select 19",
-                                 "data 19", "checksum", "select 18", "data 18", "checksum",
-                                 "reset"}));
+  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 18", "erase 19", "select 19", "data 19",
+                                 "checksum", "select 18", "data 18", "checksum", "reset"}));
   std::vector<uint8_t> last(65536, 0xFF);
   last[0] = image.back();
   EXPECT_EQ(Flash(19), last);
@@ -114,9 +114,9 @@ TEST_F(Serial, FontsFillTheLastSectorWithErasedBytes) {
 TEST_F(Serial, IplSkipsItsFirst32KiBRestartsAfterSector4AndErasesOnlySector5) {
   const auto image = Pattern(163840);
   ASSERT_EQ(Run(WriteImage("boot.ipl", image), 0, 1), kSuccess);
-  EXPECT_EQ(Commands(), (Strings{"switch", "status", "select 4", "data 4", "status", "erase 5",
-                                 "select 5", "data 5", "checksum", "select 6", "data 6",
-                                 "checksum", "reset"}));
+  EXPECT_EQ(Commands(),
+            (Strings{"switch", "status", "select 4", "data 4", "status", "erase 5", "select 5",
+                     "data 5", "checksum", "select 6", "data 6", "checksum", "reset"}));
   EXPECT_EQ(Flash(4), std::vector<uint8_t>(image.begin() + 32768, image.begin() + 65536));
   EXPECT_EQ(Flash(5), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
   std::vector<uint8_t> six(image.begin() + 131072, image.end());
@@ -125,18 +125,17 @@ TEST_F(Serial, IplSkipsItsFirst32KiBRestartsAfterSector4AndErasesOnlySector5) {
 
   const Strings texts = window.Texts();
   const Strings head(texts.begin(), texts.begin() + 6);
-  EXPECT_EQ(head, (Strings{"Switching printer to download...",
-                           "Checking communication line status...",
-                           "Selecting flash sector 1 of 3...",
-                           "Downloading data to flash sector 1 of 3...",
-                           "Reseting printer, please wait...",
-                           "Checking communication line status..."}));
+  EXPECT_EQ(
+      head,
+      (Strings{"Switching printer to download...", "Checking communication line status...",
+               "Selecting flash sector 1 of 3...", "Downloading data to flash sector 1 of 3...",
+               "Reseting printer, please wait...", "Checking communication line status..."}));
 
   Times expected = {100, -5, 50, 50, 100};
   SelectAndData(expected, 2);
-  expected.push_back(-9);   // the loader restarts
-  Writes(expected, 1);      // line check again
-  Writes(expected, 2);      // erase 5
+  expected.push_back(-9);  // the loader restarts
+  Writes(expected, 1);     // line check again
+  Writes(expected, 2);     // erase 5
   SelectAndData(expected, 4);
   Writes(expected, 1);
   SelectAndData(expected, 4);
@@ -160,14 +159,13 @@ TEST_F(Serial, IplWithinTheSkipOnlySwitchesChecksAndResets) {
 
 TEST_F(Serial, EmptyOrOversizedImagesAreRefusedBeforeTheFirstByte) {
   MakePrinter();
-  const int writes = platform::CallCounts().write;
+  const int writes = portCalls->write;
   EXPECT_EQ(Run(WriteImage("empty.mfw", {}), 1, 0), kInvalidImage);
   EXPECT_EQ(Run(WriteImage("empty.bin", {}), 0, 0), kInvalidImage);
-  EXPECT_EQ(Run(WriteImage("huge.bin", std::vector<uint8_t>(53 * 65536 + 1)), 0, 0),
-            kInvalidImage);
+  EXPECT_EQ(Run(WriteImage("huge.bin", std::vector<uint8_t>(53 * 65536 + 1)), 0, 0), kInvalidImage);
   EXPECT_EQ(Run(WriteImage("huge.ipl", std::vector<uint8_t>(32768 + 32768 + 66 * 65536 + 1)), 0, 1),
             kInvalidImage);
-  EXPECT_EQ(platform::CallCounts().write, writes);
+  EXPECT_EQ(portCalls->write, writes);
   EXPECT_TRUE(Commands().empty());
 }
 

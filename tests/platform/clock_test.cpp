@@ -1,13 +1,14 @@
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/thread.h"
-#include "platform/virtual_clock.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::platform {
 namespace {
@@ -57,14 +58,14 @@ TEST(VirtualClock, WaitSecondsSpansWholeSeconds) {
     int seconds;
     int64_t expectedMs;
   };
-  for (const Case c : {Case{0, 9, 10000}, Case{999, 9, 9001}, Case{500, 5, 5500},
-                       Case{0, 0, 1000}, Case{999, 0, 1}}) {
+  for (const Case c : {Case{0, 9, 10000}, Case{999, 9, 9001}, Case{500, 5, 5500}, Case{0, 0, 1000},
+                       Case{999, 0, 1}}) {
     VirtualClock clock(1'800'000'000'000 + c.msIntoSecond);
     ScopedClock scope(clock);
     const int64_t wallBefore = clock.WallSeconds();
     clock.WaitSeconds(c.seconds);
-    EXPECT_EQ(clock.NowMs(), c.expectedMs) << c.msIntoSecond << " ms into the second, wait "
-                                           << c.seconds;
+    EXPECT_EQ(clock.NowMs(), c.expectedMs)
+        << c.msIntoSecond << " ms into the second, wait " << c.seconds;
     EXPECT_GT(clock.WallSeconds(), wallBefore + c.seconds);
     ASSERT_EQ(clock.Records().size(), 1u);
     EXPECT_EQ(clock.Records()[0].kind, VirtualClock::Kind::kWaitSeconds);

@@ -12,7 +12,7 @@
 #include "platform/device.h"
 #include "platform/fake_serial.h"
 #include "platform/thread.h"
-#include "platform/virtual_clock.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::platform {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "platform/device.h"
-#include "platform/virtual_clock.h"
 #include "support/environment.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::platform {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/posix/printer_posix.h"
-#include "platform/virtual_clock.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::platform::testing {
 

@@ -15,8 +15,8 @@
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/posix/printer_posix.h"
-#include "platform/virtual_clock.h"
 #include "posix_fake_printer_os.h"
+#include "support/virtual_clock.h"
 
 #if __has_include(<linux/ppdev.h>) && __has_include(<linux/parport.h>)
 #include <linux/parport.h>

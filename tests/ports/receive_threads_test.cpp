@@ -16,10 +16,10 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
-#include "platform/virtual_clock.h"
 #include "platform/window_messages.h"
 #include "ports/port_state.h"
 #include "support/recording_window.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::ports {
 namespace {

@@ -17,7 +17,6 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
-#include "platform/virtual_clock.h"
 #include "platform/window_messages.h"
 #include "ports/port_state.h"
 #include "ports/port_window.h"
@@ -26,7 +25,9 @@
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "sim/emulated_line.h"
+#include "support/counting_device.h"
 #include "support/scripted_peer.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::protocol {
 namespace {
@@ -151,6 +152,8 @@ class AnswerPaths : public ::testing::Test {
   size_t answerAfter = 0;
   size_t total = 0;
   Times writeTimes;  // of every write that reached the far end
+  // The calls that reach the printer's ports.
+  std::shared_ptr<testing::DeviceCalls> portCalls = std::make_shared<testing::DeviceCalls>();
   AnswerWindow window;
   CFlashPrinter printer;
 
@@ -196,14 +199,18 @@ class AnswerPaths : public ::testing::Test {
   // switched into download mode first.
   void OverUsb() {
     ports::useUsb = 1;
-    ports::usbHandle = platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
-        line->Device(), platform::DeviceClass::kUsbPrinter, knobs));
+    ports::usbHandle = platform::RegisterDevice(
+        testing::Counted(std::make_shared<platform::FakePrinterPort>(
+                             line->Device(), platform::DeviceClass::kUsbPrinter, knobs),
+                         portCalls));
     Connect();
   }
   void OverParallel() {
     ports::useParallel = 1;
-    printer.hPort = platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
-        line->Device(), platform::DeviceClass::kParallel, knobs));
+    printer.hPort = platform::RegisterDevice(
+        testing::Counted(std::make_shared<platform::FakePrinterPort>(
+                             line->Device(), platform::DeviceClass::kParallel, knobs),
+                         portCalls));
     ports::parallelHandle = printer.hPort;
     Connect();
   }
@@ -317,9 +324,9 @@ TEST_F(AnswerPaths, AUsbCommandWithoutAnswerFailsAfter30To31Seconds) {
     EXPECT_GE(stopped.back() - start.startedMs, 30000) << phase;
     EXPECT_LE(stopped.back() - start.startedMs, 31000) << phase;
     // ...and no longer reads.
-    const int reads = platform::CallCounts().read;
+    const int reads = portCalls->read;
     platform::Pause(500);
-    EXPECT_EQ(platform::CallCounts().read, reads) << phase;
+    EXPECT_EQ(portCalls->read, reads) << phase;
   }
 }
 
@@ -336,9 +343,9 @@ TEST_F(AnswerPaths, AParallelCommandWithoutAnswerFailsAfter30To31Seconds) {
     ASSERT_FALSE(stopped.empty());
     EXPECT_GE(stopped.back() - start.startedMs, 30000) << phase;
     EXPECT_LE(stopped.back() - start.startedMs, 31000) << phase;
-    const int reads = platform::CallCounts().read;
+    const int reads = portCalls->read;
     platform::Pause(2000);
-    EXPECT_EQ(platform::CallCounts().read, reads);
+    EXPECT_EQ(portCalls->read, reads);
   }
   EXPECT_EQ(window.ParallelStops().size(), 2u);
 }
@@ -352,15 +359,15 @@ TEST_F(AnswerPaths, TheAnswerWaitSleepsOnTheEvent) {
   OverUsb();
   const std::thread::id self = std::this_thread::get_id();
   int waits = clock.Waits(self);
-  int reads = platform::CallCounts().read;
+  int reads = portCalls->read;
   int64_t t0 = platform::NowMs();
   EXPECT_EQ(Erase(5), 0);
   int64_t elapsed = platform::NowMs() - t0;
   ASSERT_GE(elapsed, 30000);
   EXPECT_LE(clock.Waits(self) - waits, 6);
   // One read per 50 ms after the receive thread's first 50 ms.
-  EXPECT_GE(platform::CallCounts().read - reads, (elapsed - 100) / 50);
-  EXPECT_LE(platform::CallCounts().read - reads, elapsed / 50 + 1);
+  EXPECT_GE(portCalls->read - reads, (elapsed - 100) / 50);
+  EXPECT_LE(portCalls->read - reads, elapsed / 50 + 1);
 
   // The same over the parallel port, where the receive thread reads every
   // 750 ms.
@@ -369,15 +376,15 @@ TEST_F(AnswerPaths, TheAnswerWaitSleepsOnTheEvent) {
   Emulated();
   OverParallel();
   waits = clock.Waits(self);
-  reads = platform::CallCounts().read;
+  reads = portCalls->read;
   t0 = platform::NowMs();
   EXPECT_EQ(Erase(5), 0);
   elapsed = platform::NowMs() - t0;
   ASSERT_GE(elapsed, 30000);
   // The two writes and their pauses, and the wait itself.
   EXPECT_LE(clock.Waits(self) - waits, 2 + 6);
-  EXPECT_GE(platform::CallCounts().read - reads, (elapsed - 200) / 750);
-  EXPECT_LE(platform::CallCounts().read - reads, elapsed / 750 + 1);
+  EXPECT_GE(portCalls->read - reads, (elapsed - 200) / 750);
+  EXPECT_LE(portCalls->read - reads, elapsed / 750 + 1);
 }
 
 TEST_F(AnswerPaths, ParallelLineStatusNeedsAckAndTheStandardModel) {

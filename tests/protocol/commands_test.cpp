@@ -2,11 +2,11 @@
 // to the command, and answers that come late, in pieces or not at all.
 #include <gtest/gtest.h>
 
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "sim/emulated_line.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::protocol {
 namespace {

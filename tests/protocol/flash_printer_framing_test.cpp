@@ -4,12 +4,13 @@
 
 #include <thread>
 
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
+#include "support/counting_device.h"
 #include "support/recording_window.h"
 #include "support/scripted_peer.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::protocol {
 namespace {
@@ -32,6 +33,8 @@ class Framing : public ::testing::Test {
         total += chunk.size();
         if (!answer.empty() && total == answerAfter) raw->Deliver(answer, now + 5);
       });
+  // The calls that reach the printer's port.
+  std::shared_ptr<testing::DeviceCalls> portCalls = std::make_shared<testing::DeviceCalls>();
   CFlashPrinter printer;
 
   void SetUp() override {
@@ -39,7 +42,7 @@ class Framing : public ::testing::Test {
     ports::useUsb = 0;
     ports::useParallel = 0;
     ports::userTerminate = 0;
-    printer.hPort = line->Open();
+    printer.hPort = platform::RegisterDevice(testing::Counted(line->Device(), portCalls));
     printer.SetReadTimeouts(1500);
   }
   void TearDown() override { printer.ClosePort(); }
@@ -57,8 +60,7 @@ TEST_F(Framing, SelectAndEraseWriteThePrefixThenTheSectorByte) {
   EXPECT_EQ(line->WriteCallSizes(), (std::vector<uint32_t>{2, 1, 2, 1}));
   EXPECT_EQ(line->Written(), (Bytes{0x1D, 0x10, 7, 0x1D, 0x02, 70}));
   // Each write call is followed by its 100 ms pause.
-  EXPECT_EQ(clock.Timeline(std::this_thread::get_id()),
-            (std::vector<int64_t>{100, 100, 100, 100}));
+  EXPECT_EQ(clock.Timeline(std::this_thread::get_id()), (std::vector<int64_t>{100, 100, 100, 100}));
 }
 
 TEST_F(Framing, SelectAndEraseAcceptOnlyAck) {
@@ -139,9 +141,8 @@ TEST_F(Framing, DataBlockWithoutPiecesSendsOnlyTheHeaderAndStillWaits) {
   EXPECT_EQ(printer.SendDataBlock(kDataBlockPrefix, 2, 0x1234, 0x10000, 16384, pieces, &window), 1);
   EXPECT_EQ(line->Written(), (Bytes{0x1D, 0x11, 0x34, 0x12, 0x00, 0x00}));
   EXPECT_EQ(printer.GetDataCrc(), 0);
-  EXPECT_EQ(window.Messages(),
-            (std::vector<Msg>{{WM_PROGRESS_AUTOSTEP, 0, 0, false},
-                              {WM_PROGRESS_AUTOSTEP, 0, 1, false}}));
+  EXPECT_EQ(window.Messages(), (std::vector<Msg>{{WM_PROGRESS_AUTOSTEP, 0, 0, false},
+                                                 {WM_PROGRESS_AUTOSTEP, 0, 1, false}}));
 }
 
 TEST_F(Framing, SerialDataBlockAcceptsAnyAnswerButNak) {
@@ -157,7 +158,7 @@ TEST_F(Framing, SerialDataBlockAcceptsAnyAnswerButNak) {
 
 TEST_F(Framing, AFailedWriteEndsTheCommandBeforeAnyRead) {
   line->SetWriteFails(true);
-  const int reads = platform::CallCounts().read;
+  const int reads = portCalls->read;
   int stdModel = 5;
   uint16_t value = 9;
   EXPECT_EQ(printer.CheckLineStatus(kLineStatusFrame, 2, stdModel), 0);
@@ -166,7 +167,7 @@ TEST_F(Framing, AFailedWriteEndsTheCommandBeforeAnyRead) {
   EXPECT_EQ(printer.RecalculateCrc(kRecalculateCrcFrame, 2, value), 0);
   EXPECT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 0);
   EXPECT_EQ(printer.ResetPrinter(kResetPrinterFrame, 2), 0);
-  EXPECT_EQ(platform::CallCounts().read, reads);
+  EXPECT_EQ(portCalls->read, reads);
   EXPECT_EQ(stdModel, 5);
   EXPECT_EQ(value, 9);
 }

@@ -12,10 +12,10 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "platform/virtual_clock.h"
 #include "sim/frames.h"
 #include "sim/temp_dir.h"
 #include "support/environment.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::sim {
 namespace {

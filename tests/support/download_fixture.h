@@ -17,11 +17,12 @@
 #include "engine/sector_plan.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
+#include "support/counting_device.h"
 #include "support/sim_factory.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::testing {
 
@@ -135,13 +136,15 @@ class SerialDownload : public ::testing::Test {
   }
 
   // Makes the printer (call once options are set up). As a parallel port or
-  // a USB printer it is reached through `port`'s knobs.
+  // a USB printer it is reached through `port`'s knobs. Every device opened
+  // on it counts its calls on `portCalls`.
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
-    ServeAsSimulator(emulated.line, port);
+    ServeAsSimulator(emulated.line, port, portCalls);
     download.SetWindow(&window);
   }
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
+  std::shared_ptr<DeviceCalls> portCalls = std::make_shared<DeviceCalls>();
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     const auto path = dir / name;
     std::ofstream(path, std::ios::binary)

@@ -1,7 +1,8 @@
 #pragma once
 // Makes "sim" as a port name lead to one line of the test's: opened as a
 // serial line it is the line itself; as a parallel port or a USB printer it
-// is reached through a fake printer port on `knobs`.
+// is reached through a fake printer port on `knobs`. With `calls`, every
+// device handed out counts the calls that reach it there.
 
 #include <memory>
 #include <string>
@@ -9,16 +10,21 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
+#include "support/counting_device.h"
 
 namespace quillon::testing {
 
 inline void ServeAsSimulator(std::shared_ptr<platform::FakeSerialLine> line,
-                             std::shared_ptr<platform::PrinterPortKnobs> knobs) {
+                             std::shared_ptr<platform::PrinterPortKnobs> knobs,
+                             std::shared_ptr<DeviceCalls> calls = nullptr) {
   platform::SetSimulatorFactory(
-      [line, knobs](const std::string&,
-                    platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-        if (cls == platform::DeviceClass::kSerial) return line->Device();
-        return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
+      [line, knobs, calls](const std::string&,
+                           platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
+        std::shared_ptr<platform::SerialDevice> device = line->Device();
+        if (cls != platform::DeviceClass::kSerial) {
+          device = std::make_shared<platform::FakePrinterPort>(device, cls, knobs);
+        }
+        return calls ? Counted(std::move(device), calls) : device;
       });
 }
 

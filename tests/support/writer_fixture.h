@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/writer_app.h"
@@ -18,13 +19,13 @@
 #include "engine/flash_download.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "platform/virtual_clock.h"
 #include "ports/port_state.h"
 #include "res/resource.h"
 #include "sim/emulated_line.h"
+#include "support/memory_backend.h"
 #include "support/sim_factory.h"
 #include "support/ui_thread.h"
-#include "ui/memory_backend.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::testing {
 
@@ -137,8 +138,12 @@ class WriterFixture : public ::testing::Test {
   // Runs `f` with the main dialog object on its thread; its result.
   template <class F>
   auto OnDialog(F f) {
-    decltype(f(*app::TheWriterDlg())) result{};
-    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] { result = f(*app::TheWriterDlg()); }));
+    decltype(f(std::declval<app::CWriterDlg&>())) result{};
+    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] {
+      auto* dialog = dynamic_cast<app::CWriterDlg*>(backend.DialogOf(main));
+      ASSERT_NE(dialog, nullptr);
+      result = f(*dialog);
+    }));
     return result;
   }
   std::vector<std::string> BoxTexts() {

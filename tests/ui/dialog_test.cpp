@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/thread.h"
-#include "platform/virtual_clock.h"
 #include "res/styles.h"
+#include "support/memory_backend.h"
 #include "support/ui_thread.h"
-#include "ui/memory_backend.h"
+#include "support/virtual_clock.h"
 
 namespace quillon::ui {
 namespace {

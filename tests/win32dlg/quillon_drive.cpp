@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/win32/win32_probe.h"
+#include "support/win32/win32_probe.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "support/win32/win32_probe.h"
 #include "ui/backend.h"
 #include "ui/dialog.h"
 #include "ui/win32/win32_backend.h"
-#include "ui/win32/win32_probe.h"
 
 namespace quillon::testing {
 

@@ -1,11 +1,5 @@
-#include "ui/win32/win32_probe.h"
+#include "support/win32/win32_probe.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // The common controls and dialogs need the full <windows.h> set of types.
 #include <commctrl.h>

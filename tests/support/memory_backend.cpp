@@ -1,4 +1,4 @@
-#include "ui/memory_backend.h"
+#include "support/memory_backend.h"
 
 #include <algorithm>
 #include <cctype>
@@ -987,6 +987,14 @@ std::optional<std::string> MemoryBackend::ToolTip(WindowHandle window, int id) {
 bool MemoryBackend::RunOnWindowThread(WindowHandle window, const std::function<void()>& task) {
   return Act(
       window, [] { return true; }, task);
+}
+
+Dialog* MemoryBackend::DialogOf(WindowHandle window) {
+  Dialog* dialog = nullptr;
+  Locked([&] {
+    if (const Win* win = LiveLocked(window)) dialog = win->dialog;
+  });
+  return dialog;
 }
 
 void MemoryBackend::ForceClose(WindowHandle window) {

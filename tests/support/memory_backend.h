@@ -203,6 +203,9 @@ class MemoryBackend final : public Backend {
   // Runs `task` on the window's thread and waits for it (reading what only
   // that thread may touch).
   bool RunOnWindowThread(WindowHandle window, const std::function<void()>& task);
+  // The dialog object behind a window; null once the window is destroyed.
+  // Only on the window's thread (elsewhere the object may go meanwhile).
+  Dialog* DialogOf(WindowHandle window);
   // Ends a modal dialog (-1) or destroys a modeless one, for a test's
   // clean-up after a failure.
   void ForceClose(WindowHandle window);

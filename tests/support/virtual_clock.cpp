@@ -1,4 +1,4 @@
-#include "platform/virtual_clock.h"
+#include "support/virtual_clock.h"
 
 #include <algorithm>
 #include <cstdio>
