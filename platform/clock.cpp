@@ -60,12 +60,8 @@ class RealClock final : public Clock {
   std::condition_variable cv_;
 };
 
-Clock& Real() {
-  static RealClock clock;
-  return clock;
-}
-
-Installed<Clock, Real> installed;
+// The real clock is in force while no other is installed.
+Installed<Clock, MadeOnFirstUse<Clock, RealClock>> installed;
 
 }  // namespace
 

@@ -28,6 +28,13 @@ class Installed {
   std::atomic<T*> instance_{nullptr};
 };
 
+// A default instance: one `Made` for the whole process, made on first use.
+template <class T, class Made>
+T& MadeOnFirstUse() {
+  static Made instance;
+  return instance;
+}
+
 // Installs an instance through `Install` (SetClock, ...) for the lifetime of
 // the object, and restores the default at its end.
 template <class T, void (*Install)(T*)>

@@ -19,14 +19,10 @@ class SystemCalls final : public PrinterOs {
   int Poll(pollfd* fds, nfds_t n, int timeoutMs) override { return ::poll(fds, n, timeoutMs); }
 };
 
-Installed<PrinterOs, RealPrinterOs> installed;
+// The system calls are in force while no others are installed.
+Installed<PrinterOs, MadeOnFirstUse<PrinterOs, SystemCalls>> installed;
 
 }  // namespace
-
-PrinterOs& RealPrinterOs() {
-  static SystemCalls calls;
-  return calls;
-}
 
 PrinterOs& GetPrinterOs() {
   return installed.Get();

@@ -55,9 +55,8 @@ class PrinterOs {
   virtual int Poll(pollfd* fds, nfds_t n, int timeoutMs) = 0;
 };
 
-// The system calls themselves.
-PrinterOs& RealPrinterOs();
-// The calls in force for the whole process.
+// The calls in force for the whole process: the real ones unless others
+// are installed.
 PrinterOs& GetPrinterOs();
 // Installs `os` for the whole process (nullptr restores the real calls).
 void SetPrinterOs(PrinterOs* os);

@@ -64,7 +64,8 @@ class SystemCalls final : public PrinterOs {
   LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 };
 
-Installed<PrinterOs, RealPrinterOs> installed;
+// The system calls are in force while no others are installed.
+Installed<PrinterOs, MadeOnFirstUse<PrinterOs, SystemCalls>> installed;
 
 // The registry's names are at most 255 characters.
 constexpr DWORD kNameSize = 256;
@@ -93,11 +94,6 @@ bool InterfacePath(PrinterOs& os, const std::string& instanceKey, std::string& p
 }
 
 }  // namespace
-
-PrinterOs& RealPrinterOs() {
-  static SystemCalls calls;
-  return calls;
-}
 
 PrinterOs& GetPrinterOs() {
   return installed.Get();

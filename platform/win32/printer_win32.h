@@ -82,9 +82,8 @@ class PrinterOs {
   virtual LONG RegCloseKey(HKEY key) = 0;
 };
 
-// The Win32 calls themselves.
-PrinterOs& RealPrinterOs();
-// The calls in force for the whole process.
+// The calls in force for the whole process: the real ones unless others
+// are installed.
 PrinterOs& GetPrinterOs();
 // Installs `os` for the whole process (nullptr restores the real calls).
 void SetPrinterOs(PrinterOs* os);
