@@ -107,6 +107,39 @@ class PrinterPortDevice : public SerialDevice {
   bool Purge(uint32_t flags) override;
 };
 
+// A device that hands every call on to the device it wraps; a wrapper
+// overrides the calls it adds something to.
+class ForwardingDevice : public SerialDevice {
+ public:
+  explicit ForwardingDevice(std::shared_ptr<SerialDevice> inner) : inner_(std::move(inner)) {}
+
+  bool GetState(Dcb& dcb) override { return inner_->GetState(dcb); }
+  bool SetState(const Dcb& dcb) override { return inner_->SetState(dcb); }
+  bool GetTimeouts(CommTimeouts& t) override { return inner_->GetTimeouts(t); }
+  bool SetTimeouts(const CommTimeouts& t) override { return inner_->SetTimeouts(t); }
+  bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
+    return inner_->Read(data, n, got);
+  }
+  bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
+    return inner_->Write(data, n, written);
+  }
+  bool Purge(uint32_t flags) override { return inner_->Purge(flags); }
+  void Close() override { inner_->Close(); }
+  bool Negotiate(const NegotiationMask& ask, NegotiationMask& granted) override {
+    return inner_->Negotiate(ask, granted);
+  }
+  bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got) override {
+    return inner_->QueryDeviceId(data, size, got);
+  }
+  bool QueryStatus(uint8_t& status) override { return inner_->QueryStatus(status); }
+  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
+    return inner_->ReadWait(data, n, got, waitMs);
+  }
+
+ private:
+  const std::shared_ptr<SerialDevice> inner_;
+};
+
 // Opens a device by its path ("\\.\COM3", a POSIX path, "sim..."), for
 // reading and writing, exclusively. Returns kInvalidHandle on failure.
 Handle OpenDevice(const std::string& path);

@@ -94,40 +94,17 @@ namespace {
 // A device of the built-in printer as handed to the host: everything goes to
 // the device underneath; closing it also tells the printer's table that this
 // opener has gone.
-class OpenerDevice final : public platform::SerialDevice {
+class OpenerDevice final : public platform::ForwardingDevice {
  public:
   OpenerDevice(std::shared_ptr<platform::SerialDevice> inner, std::function<void()> closed)
-      : inner_(std::move(inner)), closed_(std::move(closed)) {}
+      : ForwardingDevice(std::move(inner)), closed_(std::move(closed)) {}
 
-  bool GetState(platform::Dcb& dcb) override { return inner_->GetState(dcb); }
-  bool SetState(const platform::Dcb& dcb) override { return inner_->SetState(dcb); }
-  bool GetTimeouts(platform::CommTimeouts& t) override { return inner_->GetTimeouts(t); }
-  bool SetTimeouts(const platform::CommTimeouts& t) override { return inner_->SetTimeouts(t); }
-  bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
-    return inner_->Read(data, n, got);
-  }
-  bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
-    return inner_->Write(data, n, written);
-  }
-  bool Purge(uint32_t flags) override { return inner_->Purge(flags); }
   void Close() override {
-    inner_->Close();
+    ForwardingDevice::Close();
     if (closed_) std::exchange(closed_, nullptr)();
-  }
-  bool Negotiate(const platform::NegotiationMask& ask,
-                 platform::NegotiationMask& granted) override {
-    return inner_->Negotiate(ask, granted);
-  }
-  bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got) override {
-    return inner_->QueryDeviceId(data, size, got);
-  }
-  bool QueryStatus(uint8_t& status) override { return inner_->QueryStatus(status); }
-  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
-    return inner_->ReadWait(data, n, got, waitMs);
   }
 
  private:
-  const std::shared_ptr<platform::SerialDevice> inner_;
   std::function<void()> closed_;  // called once, by the closing thread
 };
 

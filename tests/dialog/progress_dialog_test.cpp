@@ -7,7 +7,7 @@
 #include "progress/progress_dlg.h"
 #include "res/resource.h"
 #include "res/styles.h"
-#include "support/memory_backend.h"
+#include "support/memory_desktop.h"
 #include "support/ui_thread.h"
 #include "support/virtual_clock.h"
 
@@ -31,12 +31,8 @@ class Host : public ui::Dialog {
   }
 };
 
-class ProgressDialog : public ::testing::Test {
+class ProgressDialog : public ::testing::Test, protected testing::MemoryDesktop {
  protected:
-  platform::VirtualClock clock;
-  platform::ScopedClock clockScope{clock};
-  ui::MemoryBackend backend;
-  ui::ScopedBackend backendScope{backend};
   Host host;
   std::unique_ptr<testing::UiThread> ui;
   ui::WindowHandle hostWindow = ui::kNoWindow;

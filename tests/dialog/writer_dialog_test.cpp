@@ -8,6 +8,7 @@
 
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
+#include "support/main_dialog.h"
 #include "support/writer_fixture.h"
 
 namespace quillon::app {
@@ -15,15 +16,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 using testing::ImagePattern;
-
-constexpr int kSettings[] = {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST,
-                             IDC_STOP_LIST, IDC_FILE_BOX,  IDC_BROWSE,    IDC_FLASH_NOW};
-
-Strings Numbered(const char* prefix, int last) {
-  Strings out;
-  for (int n = 1; n <= last; ++n) out.push_back(prefix + std::to_string(n));
-  return out;
-}
+using testing::kSettings;
+using testing::Numbered;
 
 class WriterDialog : public testing::WriterFixture {
  protected:

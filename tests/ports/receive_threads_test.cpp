@@ -32,40 +32,23 @@ using Msg = testing::RecordingWindow::Message;
 
 // A device that notes every read call once it has returned (when it began
 // and how many bytes it gave) and passes all calls on to the device it wraps.
-class ReadLog final : public platform::SerialDevice {
+class ReadLog final : public platform::ForwardingDevice {
  public:
   struct Call {
     int64_t atMs;
     uint32_t got;
   };
-  explicit ReadLog(std::shared_ptr<platform::SerialDevice> inner) : inner_(std::move(inner)) {}
+  using ForwardingDevice::ForwardingDevice;
 
-  bool GetState(platform::Dcb& dcb) override { return inner_->GetState(dcb); }
-  bool SetState(const platform::Dcb& dcb) override { return inner_->SetState(dcb); }
-  bool GetTimeouts(platform::CommTimeouts& t) override { return inner_->GetTimeouts(t); }
-  bool SetTimeouts(const platform::CommTimeouts& t) override { return inner_->SetTimeouts(t); }
   bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
     const int64_t at = platform::NowMs();
-    const bool ok = inner_->Read(data, n, got);
+    const bool ok = ForwardingDevice::Read(data, n, got);
     Note(at, got);
     return ok;
   }
-  bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
-    return inner_->Write(data, n, written);
-  }
-  bool Purge(uint32_t flags) override { return inner_->Purge(flags); }
-  void Close() override { inner_->Close(); }
-  bool Negotiate(const platform::NegotiationMask& ask,
-                 platform::NegotiationMask& granted) override {
-    return inner_->Negotiate(ask, granted);
-  }
-  bool QueryDeviceId(uint8_t* data, uint32_t size, uint32_t& got) override {
-    return inner_->QueryDeviceId(data, size, got);
-  }
-  bool QueryStatus(uint8_t& status) override { return inner_->QueryStatus(status); }
   bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
     const int64_t at = platform::NowMs();
-    const bool ok = inner_->ReadWait(data, n, got, waitMs);
+    const bool ok = ForwardingDevice::ReadWait(data, n, got, waitMs);
     Note(at, got);
     return ok;
   }
@@ -87,7 +70,6 @@ class ReadLog final : public platform::SerialDevice {
     reads_.push_back({at, got});
   }
 
-  const std::shared_ptr<platform::SerialDevice> inner_;
   std::mutex mutex_;
   std::vector<Call> reads_;  // guarded by mutex_
 };

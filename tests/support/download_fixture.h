@@ -21,6 +21,7 @@
 #include "ports/receive_threads.h"
 #include "sim/emulated_line.h"
 #include "support/counting_device.h"
+#include "support/pattern.h"
 #include "support/sim_factory.h"
 #include "support/virtual_clock.h"
 
@@ -94,17 +95,6 @@ class StatusWindow : public ports::PortWindow {
   // Last, so that its threads are gone before the rest of the window.
   ports::ReceiveThreads receive{*this};
 };
-
-// An image file of `size` bytes with a recognisable pattern.
-inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
-  std::vector<uint8_t> data(size);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : data) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return data;
-}
 
 class SerialDownload : public ::testing::Test {
  protected:

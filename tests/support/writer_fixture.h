@@ -22,19 +22,16 @@
 #include "ports/port_state.h"
 #include "res/resource.h"
 #include "sim/emulated_line.h"
-#include "support/memory_backend.h"
+#include "support/memory_desktop.h"
+#include "support/pattern.h"
 #include "support/sim_factory.h"
 #include "support/ui_thread.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::testing {
 
-class WriterFixture : public ::testing::Test {
+class WriterFixture : public ::testing::Test, protected MemoryDesktop {
  protected:
-  platform::VirtualClock clock;
-  platform::ScopedClock clockScope{clock};
-  ui::MemoryBackend backend;
-  ui::ScopedBackend backendScope{backend};
   std::filesystem::path dir;
   sim::EmulatorOptions options;
   sim::EmulatedLine emulated;
@@ -181,15 +178,9 @@ class WriterFixture : public ::testing::Test {
   }
 };
 
-// An image of `size` bytes with a recognisable pattern.
-inline std::vector<uint8_t> ImagePattern(size_t size, uint32_t seed = 7) {
-  std::vector<uint8_t> data(size);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : data) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return data;
+// The dialog tests' images.
+inline std::vector<uint8_t> ImagePattern(size_t size) {
+  return Pattern(size, 7);
 }
 
 }  // namespace quillon::testing

@@ -10,7 +10,7 @@
 
 #include "platform/thread.h"
 #include "res/styles.h"
-#include "support/memory_backend.h"
+#include "support/memory_desktop.h"
 #include "support/ui_thread.h"
 #include "support/virtual_clock.h"
 
@@ -119,12 +119,8 @@ class Probe : public Dialog {
   bool endOnKeys_;
 };
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public ::testing::Test, protected testing::MemoryDesktop {
  protected:
-  platform::VirtualClock clock;
-  platform::ScopedClock clockScope{clock};
-  MemoryBackend backend;
-  ScopedBackend backendScope{backend};
   // Dialogs outlive the user-interface thread that runs them.
   std::vector<std::unique_ptr<Probe>> probes;
   std::unique_ptr<UiThread> ui;

@@ -16,6 +16,7 @@
 #include "platform/window_messages.h"
 #include "ports/port_state.h"
 #include "res/resource.h"
+#include "support/main_dialog.h"
 #include "support/ui_thread.h"
 #include "win32dlg/win32_fixture.h"
 
@@ -26,15 +27,10 @@ using Strings = std::vector<std::string>;
 namespace probe = ui::probe;
 using ui::kNoWindow;
 
-constexpr const char* kMainCaption = "Standard Model Quillon  Ver 2.02";
-constexpr int kSettings[] = {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST,
-                             IDC_STOP_LIST, IDC_FILE_BOX,  IDC_BROWSE,    IDC_FLASH_NOW};
+using testing::kSettings;
+using testing::Numbered;
 
-Strings Numbered(const char* prefix, int last) {
-  Strings out;
-  for (int n = 1; n <= last; ++n) out.push_back(prefix + std::to_string(n));
-  return out;
-}
+constexpr const char* kMainCaption = "Standard Model Quillon  Ver 2.02";
 
 class Win32WriterDialog : public testing::Win32Test {
  protected:
