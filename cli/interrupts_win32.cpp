@@ -3,9 +3,6 @@
 // Ctrl-Break, closing the console, logging off and shutting down ask the
 // program to terminate.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
 #include <windows.h>
 
