@@ -41,8 +41,8 @@ class Interrupts {
   // program was asked to terminate.
   bool Forced() const { return forced_; }
 
-  // One Ctrl-C, and one request to terminate. The platform part calls these
-  // (from one thread at a time); they are public for tests.
+  // One Ctrl-C, and one request to terminate, as the platform part delivers
+  // them (from one thread at a time).
   void OnInterrupt();
   void OnTerminate();
 

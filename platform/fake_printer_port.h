@@ -1,6 +1,6 @@
 #pragma once
-// A parallel port or a USB printer in memory, for tests and for the built-in
-// printer: it wraps any device (normally a FakeSerialLine's device with the
+// A parallel port or a USB printer in memory, as the built-in printer (and
+// the tests' printers) are reached: it wraps any device (normally a FakeSerialLine's device with the
 // printer emulator behind it) and answers the printer-port calls the way the
 // Windows class drivers do:
 //

@@ -1,5 +1,5 @@
 #pragma once
-// An in-memory serial line for tests and for the built-in emulator. What the
+// An in-memory serial line, the built-in emulator's (and the tests'). What the
 // host writes goes to a peer (the printer side); what the peer answers is
 // queued with the time at which each byte reaches the host. Reads honour the
 // Win32 time-out rules on the process clock.

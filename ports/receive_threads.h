@@ -94,7 +94,7 @@ class ReceiveThreads {
   void StopUsb();
   void StopParallel();
 
-  // Whether a thread is held (for tests and traces).
+  // Whether a thread is held.
   bool HoldsUsb();
   bool HoldsParallel();
 

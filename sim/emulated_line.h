@@ -1,7 +1,7 @@
 #pragma once
 // The printer emulator on an in-memory serial line: the peer that feeds it
-// what the host writes and delivers its answers at their times, a line+printer
-// pair for tests, and the built-in "sim" device of the program.
+// what the host writes and delivers its answers at their times, a line and
+// printer pair, and the built-in "sim" device of the program.
 
 #include <functional>
 #include <memory>
