@@ -136,7 +136,7 @@ class ParallelDevice final : public posix::PrinterDevice {
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenOsParallel(const std::string& path) {
-  posix::PrinterOs& os = posix::GetPrinterOs();
+  posix::PrinterOs& os = posix::printerOs.Get();
   // EACCES: the user is not in the group that owns the port (usually lp).
   const int fd = os.Open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

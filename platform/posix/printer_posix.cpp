@@ -19,17 +19,12 @@ class SystemCalls final : public PrinterOs {
   int Poll(pollfd* fds, nfds_t n, int timeoutMs) override { return ::poll(fds, n, timeoutMs); }
 };
 
-// The system calls are in force while no others are installed.
-Installed<PrinterOs, MadeOnFirstUse<PrinterOs, SystemCalls>> installed;
-
 }  // namespace
 
-PrinterOs& GetPrinterOs() {
-  return installed.Get();
+PrinterOs& RealPrinterOs() {
+  return MadeOnFirstUse<PrinterOs, SystemCalls>();
 }
 
-void SetPrinterOs(PrinterOs* os) {
-  installed.Set(os);
-}
+Installed<PrinterOs, RealPrinterOs> printerOs;
 
 }  // namespace quillon::platform::posix

@@ -204,7 +204,7 @@ namespace posix {
 
 bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot, std::string& path,
                          std::string& key) {
-  PrinterOs& os = GetPrinterOs();
+  PrinterOs& os = printerOs.Get();
   const fs::path usbmisc = fs::path(sysRoot) / "class" / "usbmisc";
   const std::vector<std::string> entries = PrinterEntries(usbmisc);
   for (const UsbId& id : kPrinterUsbIds) {
@@ -227,7 +227,7 @@ bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot,
 }  // namespace posix
 
 std::shared_ptr<SerialDevice> OpenOsUsb(const std::string& path) {
-  posix::PrinterOs& os = posix::GetPrinterOs();
+  posix::PrinterOs& os = posix::printerOs.Get();
   // EACCES: the user is not in the group that owns the node (usually lp).
   const int fd = os.Open(path.c_str(), kOpenFlags);
   if (fd < 0) {

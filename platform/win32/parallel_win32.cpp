@@ -56,7 +56,7 @@ class ParallelDevice final : public win32::PrinterDevice {
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenOsParallel(const std::string& path) {
-  win32::PrinterOs& os = win32::GetPrinterOs();
+  win32::PrinterOs& os = win32::printerOs.Get();
   const HANDLE handle = os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

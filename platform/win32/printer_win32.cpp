@@ -64,9 +64,6 @@ class SystemCalls final : public PrinterOs {
   LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 };
 
-// The system calls are in force while no others are installed.
-Installed<PrinterOs, MadeOnFirstUse<PrinterOs, SystemCalls>> installed;
-
 // The registry's names are at most 255 characters.
 constexpr DWORD kNameSize = 256;
 
@@ -95,13 +92,11 @@ bool InterfacePath(PrinterOs& os, const std::string& instanceKey, std::string& p
 
 }  // namespace
 
-PrinterOs& GetPrinterOs() {
-  return installed.Get();
+PrinterOs& RealPrinterOs() {
+  return MadeOnFirstUse<PrinterOs, SystemCalls>();
 }
 
-void SetPrinterOs(PrinterOs* os) {
-  installed.Set(os);
-}
+Installed<PrinterOs, RealPrinterOs> printerOs;
 
 void PrinterDevice::Close() {
   if (closed_.exchange(true)) return;
@@ -122,7 +117,7 @@ bool PrinterDevice::FailClosed() {
 }  // namespace win32
 
 bool FindOsUsbPrinter(std::string& path, std::string& key) {
-  win32::PrinterOs& os = win32::GetPrinterOs();
+  win32::PrinterOs& os = win32::printerOs.Get();
   for (const char* idKey : win32::kUsbPrinterKeys) {
     HKEY instances = nullptr;
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, idKey, 0, KEY_READ, &instances) != ERROR_SUCCESS) {

@@ -82,12 +82,14 @@ class PrinterOs {
   virtual LONG RegCloseKey(HKEY key) = 0;
 };
 
-// The calls in force for the whole process: the real ones unless others
-// are installed.
-PrinterOs& GetPrinterOs();
-// Installs `os` for the whole process (nullptr restores the real calls).
-void SetPrinterOs(PrinterOs* os);
-
+// The calls themselves.
+PrinterOs& RealPrinterOs();
+// The calls in force for the whole process: the real ones unless others are
+// installed (printerOs.Set; nullptr restores the real calls).
+extern Installed<PrinterOs, RealPrinterOs> printerOs;
+inline void SetPrinterOs(PrinterOs* os) {
+  printerOs.Set(os);
+}
 // Installs calls for the lifetime of the object.
 using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
 

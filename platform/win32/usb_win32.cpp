@@ -161,7 +161,7 @@ class UsbDevice final : public win32::PrinterDevice {
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenOsUsb(const std::string& path) {
-  win32::PrinterOs& os = win32::GetPrinterOs();
+  win32::PrinterOs& os = win32::printerOs.Get();
   const HANDLE handle =
       os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
