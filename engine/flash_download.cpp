@@ -390,6 +390,7 @@ int CFlashDownload::EnterLoader(const Job& job, RunState&) {
   if (!printer->SwitchToDownloadMode(kSwitchToDownloadFrame, FrameLength(kSwitchToDownloadFrame))) {
     return serial && ports::userTerminate ? kCancelled : kCannotSwitch;
   }
+  reached_ = Reached::kLoader;
   switch (job.iface) {
     case Interface::kSerial:
       printer->WaitSeconds(kSerialLoaderStartSeconds);
@@ -422,6 +423,7 @@ int CFlashDownload::EraseFirstSector(const Job& job, RunState& run) {
   // last, after every other sector has been verified.
   if (job.ipl) return kSuccess;
   if (const int code = EraseSector(sectorList[0], 1, run.count); code != kSuccess) return code;
+  reached_ = Reached::kFirstSectorErased;
   const uint32_t firstSize = job.sizes[sectorList[0]];
   run.left -= firstSize;
   run.image.Seek(firstSize);
@@ -448,6 +450,8 @@ int CFlashDownload::SendSectors(const Job& job, RunState& run) {
         code != kSuccess) {
       return code;
     }
+    // An IPL image ends with its last sector; the others with the first.
+    if (job.ipl && run.left <= 0) reached_ = Reached::kAllBlocksSent;
     const int code =
         iplRestart ? RestartAfterIplSector(job)
                    : VerifySector(job.pacedChecksum ? static_cast<int>(size / kPacedChecksumDivisor)
@@ -496,6 +500,7 @@ int CFlashDownload::SendFirstSector(const Job& job, RunState& run) {
       code != kSuccess) {
     return code;
   }
+  reached_ = Reached::kAllBlocksSent;
   return VerifySector(kChecksumWeight);
 }
 
@@ -513,6 +518,7 @@ int CFlashDownload::Finish(const Job& job, RunState&) {
   if (!printer->ResetPrinter(kResetPrinterFrame, FrameLength(kResetPrinterFrame))) {
     return kCannotReset;
   }
+  reached_ = Reached::kCompleted;
   PostStatus("Download completed!", -1, kSectorRange, -1);
   printer->WaitSeconds(kAfterResetSeconds);
   return kSuccess;

@@ -3,6 +3,7 @@
 // one whole download of an image into the printer's flash memory, reporting
 // every step to the main window.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,15 @@ struct SerialSettings {
   int32_t baud = 38400;
   std::string parity = "NONE";
   int32_t stopBits = 1;
+};
+
+// How far a download got, in the order the procedure gets there.
+enum class Reached {
+  kNothing,            // the printer has not been switched
+  kLoader,             // the printer was switched to its flash loader
+  kFirstSectorErased,  // main firmware and fonts: the first sector is erased
+  kAllBlocksSent,      // every block is sent; only the final checks are left
+  kCompleted,          // "Download completed!" was posted
 };
 
 class CFlashDownload {
@@ -78,6 +88,9 @@ class CFlashDownload {
   // Opens the USB printer and checks it answers both requests: 1, 1038,
   // 1039 or 1040.
   int ConnectUsbPrinter();
+
+  // How far the download got; read from any thread.
+  Reached HowFar() const { return reached_.load(); }
 
   ports::PortWindow* window = nullptr;
   StatusRecord statusRecord;
@@ -148,6 +161,8 @@ class CFlashDownload {
   int SelectAndSend(int sector, uint32_t sectorSize, int p, int count, bool pauseAfterSelect);
   int VerifySector(int progressStep);
   void Status(const char* text, int p, int count, int range, int pos, int step);
+
+  std::atomic<Reached> reached_{Reached::kNothing};
 };
 
 }  // namespace quillon::engine

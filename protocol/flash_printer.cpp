@@ -95,7 +95,22 @@ bool CFlashPrinter::AwaitAnswer(Interface path, int bytes, int seconds) {
   } else {
     notifyWindow->StopParallelReceive();
   }
+  // Part of an answer shows in the cleared buffer (unless it is all zeros).
+  if (came || AnswerStarted(path, bytes)) answered_ = true;
   return came;
+}
+
+bool CFlashPrinter::AnswerStarted(Interface path, int bytes) {
+  std::lock_guard lock(ports::answerMutex);
+  const uint8_t* buffer = path == Interface::kUsb ? ports::receivedBuffer : ports::parallelAnswer;
+  const uint8_t* end = buffer + std::clamp(bytes, 0, ports::kReceivedBufferSize);
+  return std::any_of(buffer, end, [](uint8_t b) { return b != 0; });
+}
+
+int CFlashPrinter::ReadByte(uint8_t* byte) {
+  if (!CCommPort::ReadByte(byte)) return 0;
+  answered_ = true;
+  return 1;
 }
 
 uint8_t CFlashPrinter::AnswerByte(Interface path, int at) {

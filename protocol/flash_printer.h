@@ -4,6 +4,7 @@
 // waits for the answer as the interface in use requires and returns 1 for
 // success or 0 for failure.
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/window_messages.h"
@@ -33,6 +34,10 @@ class CFlashPrinter : public ports::CCommPort {
   int AcknowledgeChecksum(const uint8_t* frame, int length, uint16_t& value);
   int RecalculateCrc(const uint8_t* frame, int length, uint16_t& value);
   int ResetPrinter(const uint8_t* frame, int length);
+  // Whether any byte has come back from the printer through this object.
+  bool Answered() const { return answered_.load(); }
+  // A byte of the serial line; a byte that comes counts as an answer.
+  int ReadByte(uint8_t* byte) override;
   uint16_t GetDataCrc() const { return dataCrc.Value(); }
   void SetNotifyWindow(ports::PortWindow* window) { notifyWindow = window; }
 
@@ -51,6 +56,8 @@ class CFlashPrinter : public ports::CCommPort {
   // seconds of the wall clock. The receive thread is asked to stop either
   // way. True when the answer came.
   bool AwaitAnswer(ports::Interface path, int bytes, int seconds);
+  // Whether any of the first `bytes` bytes of the answer buffer is set.
+  static bool AnswerStarted(ports::Interface path, int bytes);
   // Byte `at` of the answer buffer of the interface.
   static uint8_t AnswerByte(ports::Interface path, int at);
   // The single ACK byte that answers select, erase and (except on the
@@ -60,6 +67,8 @@ class CFlashPrinter : public ports::CCommPort {
   // value, low byte first. On the serial line the first byte has been read
   // already (`serialAnswer`); anything but NAK stands for ACK there.
   int AwaitValue(ports::Interface path, int seconds, uint8_t serialAnswer, uint16_t& value);
+
+  std::atomic<bool> answered_{false};
 };
 
 }  // namespace quillon::protocol
