@@ -1,7 +1,11 @@
 #include "sim/emulated_line.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 namespace quillon::sim {
@@ -44,10 +48,72 @@ void EmulatorPeer::OnHostClosed() {
   filesCurrent_ = true;
 }
 
+namespace {
+
+// The reporter of file problems. Never destroyed: a printer may write its
+// files while the program's statics go away.
+struct Report {
+  std::mutex mutex;
+  std::function<void(const std::string&)> to;  // guarded by mutex
+};
+Report& TheReport() {
+  static Report* report = new Report;
+  return *report;
+}
+
+void Tell(const std::string& line) {
+  std::function<void(const std::string&)> to;
+  {
+    Report& r = TheReport();
+    std::lock_guard lock(r.mutex);
+    to = r.to;
+  }
+  if (to) to(line);
+}
+
+// Writes `size` bytes to `path`; empty, or why not.
+std::string WriteWhole(const std::string& path, const void* data, size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return std::generic_category().message(errno);
+  const bool written = std::fwrite(data, 1, size, f) == size;
+  const int writeError = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (written && closed) return {};
+  return std::generic_category().message(written ? errno : writeError);
+}
+
+}  // namespace
+
+std::vector<std::string> WritePrinterFiles(const PrinterEmulator& printer,
+                                           const std::string& flashOut, const std::string& logOut) {
+  std::vector<std::string> problems;
+  if (!flashOut.empty()) {
+    const std::vector<uint8_t> flash = printer.Flash();
+    if (const std::string why = WriteWhole(flashOut, flash.data(), flash.size()); !why.empty()) {
+      problems.push_back("cannot write the flash file " + flashOut + ": " + why);
+    }
+  }
+  if (!logOut.empty()) {
+    const std::string text = printer.TranscriptText();
+    if (const std::string why = WriteWhole(logOut, text.data(), text.size()); !why.empty()) {
+      problems.push_back("cannot write the transcript file " + logOut + ": " + why);
+    }
+  }
+  return problems;
+}
+
 void EmulatorPeer::WriteFiles() {
-  // Nobody to tell if this fails: the host has gone, or the program is ending.
-  if (!flashOut_.empty()) printer_->WriteFlashFile(flashOut_);
-  if (!logOut_.empty()) printer_->WriteTranscriptFile(logOut_);
+  for (const std::string& problem : WritePrinterFiles(*printer_, flashOut_, logOut_)) {
+    if (std::find(reported_.begin(), reported_.end(), problem) != reported_.end()) continue;
+    reported_.push_back(problem);
+    Tell(problem);
+  }
+}
+
+void SetBuiltInPrinterReport(std::function<void(const std::string&)> report) {
+  Report& r = TheReport();
+  std::lock_guard lock(r.mutex);
+  r.to = std::move(report);
 }
 
 EmulatedLine MakeEmulatedLine(const EmulatorOptions& options) {
@@ -59,6 +125,9 @@ EmulatedLine MakeEmulatedLine(const EmulatorOptions& options) {
 }
 
 namespace {
+
+// Why this thread's last built-in printer could not be made.
+thread_local std::string lastProblem;
 
 // A printer made from an option text, on a line of its own; an empty line on
 // failure.
@@ -129,6 +198,7 @@ void Install(std::function<void(const BuiltInPrinter&)> created) {
           const std::string& options,
           platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
         std::lock_guard lock(printers->mutex);
+        lastProblem.clear();
         std::shared_ptr<BuiltInPrinters::Entry> entry;
         if (auto it = printers->byOptions.find(options); it != printers->byOptions.end()) {
           entry = it->second;
@@ -142,7 +212,7 @@ void Install(std::function<void(const BuiltInPrinter&)> created) {
           }
         } else {
           int code = 0;
-          EmulatedLine made = MakeBuiltInPrinter(options, nullptr, &code);
+          EmulatedLine made = MakeBuiltInPrinter(options, &lastProblem, &code);
           if (!made.line) {
             platform::SetLastError(code);
             return nullptr;
@@ -179,6 +249,10 @@ void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)>
 
 void InstallBuiltInPrinterWithKnobs(std::function<void(const BuiltInPrinter&)> created) {
   Install(std::move(created));
+}
+
+std::string BuiltInPrinterProblem() {
+  return lastProblem;
 }
 
 }  // namespace quillon::sim

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
@@ -42,8 +43,15 @@ class EmulatorPeer final : public platform::SerialPeer {
   const std::string flashOut_;
   const std::string logOut_;
   std::mutex mutex_;
-  bool filesCurrent_ = false;  // guarded by mutex_
+  bool filesCurrent_ = false;          // guarded by mutex_
+  std::vector<std::string> reported_;  // guarded by mutex_: each problem is told once
 };
+
+// Writes the printer's flash to `flashOut` and its transcript to `logOut`,
+// each if named. Gives a line for each file that could not be written,
+// with its path and the reason.
+std::vector<std::string> WritePrinterFiles(const PrinterEmulator& printer,
+                                           const std::string& flashOut, const std::string& logOut);
 
 // A fresh line with an emulator attached; open it with line->Open().
 struct EmulatedLine {
@@ -87,6 +95,13 @@ struct BuiltInPrinter {
 // unreadable image with kErrorFileNotFound. `created`, if given, sees each
 // printer made, before the first device is handed out.
 void InstallBuiltInPrinter();
+// Where the built-in printers tell that a flash= or log= file could not be
+// written (a line naming the path and the reason, once per problem):
+// process-wide, nowhere unless set. Pass nullptr to stop.
+void SetBuiltInPrinterReport(std::function<void(const std::string&)> report);
+// Why the last built-in printer this thread asked for could not be made (an
+// unknown or malformed option, an unreadable image); empty if it was made.
+std::string BuiltInPrinterProblem();
 void InstallBuiltInPrinter(std::function<void(std::shared_ptr<PrinterEmulator>)> created);
 void InstallBuiltInPrinterWithKnobs(std::function<void(const BuiltInPrinter&)> created);
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "sim/emulated_line.h"
 #include "sim/printer_emulator.h"
 #include "sim/sim_options.h"
 
@@ -51,7 +52,8 @@ constexpr std::string_view kUsage =
     "  --answer-delay MS     time from a frame's last byte to its answer (0)\n"
     "  --byte-gap MS         time between the bytes of one answer (0)\n"
     "  --nak CMD[:N]         answer NAK to the Nth command of kind CMD\n"
-    "  --reply CMD[:N]:HH    answer the byte HH instead\n"
+    "  --reply CMD:N:HH      answer the byte HH instead (CMD:*:HH or CMD:0xHH: to\n"
+    "                        every command of the kind)\n"
     "  --silent CMD[:N]      answer nothing to the Nth command of kind CMD\n"
     "  --silent-from N       answer nothing from the Nth command on\n"
     "  --bad-crc SECTOR      acknowledge a wrong checksum after a block into SECTOR\n"
@@ -122,7 +124,7 @@ int ParseArguments(int argc, char** argv, SimConfig& config, bool& verbose) {
     }
     std::string error;
     if (!quillon::sim::ApplySimOption(flag->key, value, config, &error)) {
-      std::fprintf(stderr, "quillon-printer-sim: %s\n", error.c_str());
+      std::fprintf(stderr, "quillon-printer-sim: %s\n%s", error.c_str(), kUsage.data());
       return 2;
     }
   }
@@ -313,12 +315,9 @@ int main(int argc, char** argv) {
   const bool served = server.Run();
 
   int status = served ? 0 : 1;
-  if (!config.logOut.empty() && !printer.WriteTranscriptFile(config.logOut, &error)) {
-    std::fprintf(stderr, "quillon-printer-sim: %s\n", error.c_str());
-    status = 1;
-  }
-  if (!config.flashOut.empty() && !printer.WriteFlashFile(config.flashOut, &error)) {
-    std::fprintf(stderr, "quillon-printer-sim: %s\n", error.c_str());
+  for (const std::string& problem :
+       quillon::sim::WritePrinterFiles(printer, config.flashOut, config.logOut)) {
+    std::fprintf(stderr, "quillon-printer-sim: %s\n", problem.c_str());
     status = 1;
   }
   close(terminal.slave);

@@ -38,7 +38,9 @@ bool FaultTarget(std::string_view text, Fault& fault, std::string_view* rest) {
   const size_t second = count.find(':');
   if (rest) {
     if (second == std::string_view::npos) {
-      // "CMD:HH": every command of the kind.
+      // "CMD:0xHH": every command of the kind. Without its 0x the byte
+      // could not be told from a count given without one.
+      if (!count.starts_with("0x") && !count.starts_with("0X")) return false;
       *rest = count;
       return true;
     }
@@ -60,7 +62,10 @@ bool ApplySimOption(std::string_view key, std::string_view value, SimConfig& con
                     std::string* error) {
   EmulatorOptions& o = config.emulator;
   auto fail = [&](std::string_view why) {
-    if (error) *error = std::string(key) + "=" + std::string(value) + ": " + std::string(why);
+    if (error) {
+      *error =
+          "bad option '" + std::string(key) + "=" + std::string(value) + "': " + std::string(why);
+    }
     return false;
   };
   auto milliseconds = [&](int64_t& target) {
@@ -95,9 +100,10 @@ bool ApplySimOption(std::string_view key, std::string_view value, SimConfig& con
   if (key == "reply") {
     Fault f;
     std::string_view byte;
-    if (!FaultTarget(value, f, &byte)) return fail("expected CMD:HH or CMD:N:HH");
+    constexpr std::string_view kForms = "expected CMD:N:HH, CMD:*:HH or CMD:0xHH";
+    if (!FaultTarget(value, f, &byte)) return fail(kForms);
     const std::optional<uint8_t> b = HexByte(byte);
-    if (!b) return fail("expected CMD:HH or CMD:N:HH");
+    if (!b) return fail(kForms);
     f.byte = *b;
     o.faults.push_back(f);
     return true;
@@ -119,7 +125,7 @@ bool ApplySimOption(std::string_view key, std::string_view value, SimConfig& con
     o.programClearsBitsOnly = value == "and";
     return true;
   }
-  if (error) *error = "unknown option " + std::string(key);
+  if (error) *error = "unknown option '" + std::string(key) + "'";
   return false;
 }
 
@@ -131,7 +137,7 @@ bool ParseSimOptions(std::string_view text, SimConfig& config, std::string* erro
     if (item.empty()) continue;
     const size_t eq = item.find('=');
     if (eq == std::string_view::npos) {
-      if (error) *error = std::string(item) + ": expected key=value";
+      if (error) *error = "bad option '" + std::string(item) + "': expected key=value";
       return false;
     }
     if (!ApplySimOption(item.substr(0, eq), item.substr(eq + 1), config, error)) return false;

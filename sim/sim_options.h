@@ -14,7 +14,8 @@
 //   delay=MS            answer delay after a frame's last byte (0)
 //   gap=MS              gap between the bytes of one answer (0)
 //   nak=CMD[:N]         answer NAK to the Nth command of kind CMD
-//   reply=CMD[:N]:HH    answer the byte HH (hex) instead
+//   reply=CMD:N:HH      answer the byte HH (hex) instead; CMD:*:HH or
+//                       CMD:0xHH for every command of the kind
 //   silent=CMD[:N]      answer nothing
 //   silent-from=N       from the Nth command on (all kinds) answer nothing
 //   bad-crc=SECTOR      wrong acknowledged checksum after a block into SECTOR
@@ -39,8 +40,8 @@ struct SimConfig {
   std::string image;     // image=
 };
 
-// Applies one key=value pair. Returns false, with a message, for an unknown
-// key or a bad value.
+// Applies one key=value pair. Returns false, with a message that names the
+// option, for an unknown key or a bad value.
 bool ApplySimOption(std::string_view key, std::string_view value, SimConfig& config,
                     std::string* error = nullptr);
 
