@@ -1,10 +1,15 @@
 #include "cli/download_host.h"
 
+#include <cstdlib>
+
 #include "app/launch.h"
+#include "cli/hints.h"
 #include "cli/interrupts.h"
+#include "cli/terminal.h"
 #include "engine/result_codes.h"
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "ports/port_state.h"
 #include "sim/emulated_line.h"
@@ -17,8 +22,11 @@ namespace {
 constexpr uint32_t kRefreshMs = 500;
 
 // Why a port did not open, in words for the user; empty if the system gave
-// no reason.
-std::string OpenFailure(int code) {
+// no reason. A built-in printer that could not be made says why.
+std::string OpenFailure(int code, bool builtIn) {
+  if (builtIn) {
+    if (std::string why = sim::BuiltInPrinterProblem(); !why.empty()) return why;
+  }
   const int error = platform::LastError();
   const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
   if (error == platform::kErrorAccessDenied) {
@@ -31,13 +39,26 @@ std::string OpenFailure(int code) {
   return {};
 }
 
+bool IsBuiltIn(const Options& o, const app::DownloadRequest& request) {
+  const bool usb = request.interface == app::Interface::kUsb;
+  return platform::ResolveDevice(usb ? o.port : request.portName).kind ==
+         platform::DeviceTarget::Kind::kSimulator;
+}
+
 // The device the download goes to, in words for messages.
 std::string DeviceName(const Options& o, const app::DownloadRequest& request) {
-  const bool usb = request.interface == app::Interface::kUsb;
-  const platform::DeviceTarget target = platform::ResolveDevice(usb ? o.port : request.portName);
-  if (target.kind == platform::DeviceTarget::Kind::kSimulator) return "the built-in printer";
-  if (!usb) return target.path;
+  if (IsBuiltIn(o, request)) return "the built-in printer";
+  if (request.interface != app::Interface::kUsb) {
+    return platform::ResolveDevice(request.portName).path;
+  }
   return o.port.empty() ? "the USB printer" : o.port;
+}
+
+// The kind of image the options' download type takes, if the table knows it.
+std::optional<ImageKind> KindOf(const Options& o, const app::ModelTable& table) {
+  const auto row = table.FindRow(TypeText(o.type));
+  if (!row || row->letter.empty()) return std::nullopt;
+  return ImageKind{platform::UpperChar(row->letter[0]), std::atoi(row->first.c_str())};
 }
 
 }  // namespace
@@ -93,7 +114,7 @@ bool DownloadWindow::Post(uint32_t id, uintptr_t, intptr_t lParam) {
 void DownloadWindow::ShowResult(int code) {
   // Failures before the procedure, shown from the worker thread.
   if (code == engine::kSerialHandle || code == engine::kParallelOpen || code == engine::kUsbOpen) {
-    if (const std::string why = OpenFailure(code); !why.empty()) {
+    if (const std::string why = OpenFailure(code, builtIn_); !why.empty()) {
       view_.Note("quillon-flash: cannot open " + device_ + ": " + why);
     }
   }
@@ -115,15 +136,11 @@ void DownloadWindow::SetResult(int code) {
   result_ = code;
 }
 
-int RunDownload(const Options& o, std::string& reportedPort) {
-  reportedPort = o.port;
-  PrepareInterrupts();
-  sim::InstallBuiltInPrinter();
+namespace {
 
-  app::ModelTable table;
-  if (table.LoadModelTable() != 0 || table.SelectModel() != 1 || table.SplitDownloadTypes() != 1) {
-    return engine::kDataFileError;
-  }
+// The download itself; `after` gets what the hints need to know.
+int Download(const Options& o, const app::ModelTable& table, std::string& reportedPort,
+             Aftermath& after) {
   app::DownloadRequest request;
   if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
 
@@ -135,14 +152,29 @@ int RunDownload(const Options& o, std::string& reportedPort) {
   const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
                                   : StderrIsTerminal() ? ProgressView::Mode::kBar
                                                        : ProgressView::Mode::kLines;
-  ProgressView view(stderr, mode, o.verbose);
+  ProgressView view(stderr, mode, o.verbose, StderrColumns);
   engine::CFlashDownload download;
   if (!download.printer) return engine::kInsufficientMemory;
-  DownloadWindow window(view, DeviceName(o, request), download);
+  after.device = DeviceName(o, request);
+  DownloadWindow window(view, after.device, IsBuiltIn(o, request), download);
   ports::mainWindow = &window;
-  struct ForgetWindow {
-    ~ForgetWindow() { ports::mainWindow = nullptr; }
-  } forgetWindow;
+  sim::SetBuiltInPrinterReport(
+      [&view](const std::string& problem) { view.Note("quillon-flash: " + problem); });
+  struct Forget {
+    ~Forget() {
+      ports::mainWindow = nullptr;
+      sim::SetBuiltInPrinterReport(nullptr);
+    }
+  } forget;
+  // What the download got to, however it ends.
+  struct Record {
+    Aftermath& after;
+    const engine::CFlashDownload& download;
+    ~Record() {
+      after.reached = download.HowFar();
+      after.answered = download.printer->Answered();
+    }
+  } record{after, download};
 
   if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
     return code;
@@ -154,6 +186,7 @@ int RunDownload(const Options& o, std::string& reportedPort) {
     // and a second one stops the program.
     window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
     Interrupts interrupts(window.phase, view);
+    interrupts.Follow(download);
     platform::Event stopRefresh(true);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(kRefreshMs)) view.Tick();
@@ -170,6 +203,24 @@ int RunDownload(const Options& o, std::string& reportedPort) {
   // A download stopped by the user counts as cancelled, unless it had
   // completed all the same.
   return forced && result != engine::kSuccess ? engine::kCancelled : result;
+}
+
+}  // namespace
+
+int RunDownload(const Options& o, std::string& reportedPort, std::vector<std::string>& hints) {
+  reportedPort = o.port;
+  PrepareInterrupts();
+  sim::InstallBuiltInPrinter();
+
+  app::ModelTable table;
+  if (table.LoadModelTable() != 0 || table.SelectModel() != 1 || table.SplitDownloadTypes() != 1) {
+    return engine::kDataFileError;
+  }
+  Aftermath after;
+  after.code = Download(o, table, reportedPort, after);
+  const std::optional<ImageKind> kind = KindOf(o, table);
+  hints = Hints(o.image, kind ? &*kind : nullptr, after);
+  return after.code;
 }
 
 }  // namespace quillon::cli

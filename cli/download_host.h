@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/serial_worker.h"
 #include "cli/interrupts.h"
@@ -23,9 +24,11 @@ namespace quillon::cli {
 // as the dialog starts them. Each Send is handled on the sending thread.
 class DownloadWindow final : public app::DownloadHost {
  public:
-  // `device` names the port in messages.
-  DownloadWindow(ProgressView& view, std::string device, engine::CFlashDownload& download)
-      : view_(view), device_(std::move(device)), download_(download) {}
+  // `device` names the port in messages; `builtIn` tells that it is the
+  // built-in printer.
+  DownloadWindow(ProgressView& view, std::string device, bool builtIn,
+                 engine::CFlashDownload& download)
+      : view_(view), device_(std::move(device)), builtIn_(builtIn), download_(download) {}
 
   intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
   bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
@@ -48,6 +51,7 @@ class DownloadWindow final : public app::DownloadHost {
 
   ProgressView& view_;
   const std::string device_;
+  const bool builtIn_;
   engine::CFlashDownload& download_;
   std::mutex mutex_;
   std::optional<int> result_;
@@ -58,7 +62,8 @@ class DownloadWindow final : public app::DownloadHost {
 };
 
 // Runs the download the options describe, from the model table to the
-// result, and gives its result code and the port as the result names it.
-int RunDownload(const Options& options, std::string& reportedPort);
+// result, and gives its result code, the port as the result names it and
+// the hints to follow the result (cli/hints.h).
+int RunDownload(const Options& options, std::string& reportedPort, std::vector<std::string>& hints);
 
 }  // namespace quillon::cli

@@ -8,7 +8,25 @@
 namespace quillon::cli {
 
 namespace {
+
 constexpr int64_t kSecondCtrlCMs = 5000;
+
+// What a download stopped now leaves behind.
+const char* WhatAStopLeaves(engine::Reached reached) {
+  switch (reached) {
+    case engine::Reached::kNothing:
+    case engine::Reached::kLoader:
+      return "nothing has been erased";
+    case engine::Reached::kFirstSectorErased:
+      return "the printer's flash is now incomplete";
+    case engine::Reached::kAllBlocksSent:
+      return "every block has been written; only the final checks are skipped";
+    case engine::Reached::kCompleted:
+      return "the download had already completed";
+  }
+  return "";
+}
+
 }  // namespace
 
 void Interrupts::OnInterrupt() {
@@ -19,7 +37,7 @@ void Interrupts::OnInterrupt() {
   } else if (phase == kFlashing) {
     const int64_t now = platform::NowMs();
     if (warnedAtMs_ && now - *warnedAtMs_ <= kSecondCtrlCMs) {
-      Stop("stopping the download: the printer's flash is now incomplete");
+      Stop("stopping the download");
     } else {
       warnedAtMs_ = now;
       view_.Note(
@@ -33,10 +51,12 @@ void Interrupts::OnTerminate() {
   Stop("terminated: stopping the download");
 }
 
-void Interrupts::Stop(const char* why) {
+void Interrupts::Stop(const char* what) {
   forced_ = true;
   ports::userTerminate = 1;
-  view_.Note(std::string("quillon-flash: ") + why);
+  const engine::CFlashDownload* download = download_;
+  const engine::Reached reached = download ? download->HowFar() : engine::Reached::kNothing;
+  view_.Stopped(std::string("quillon-flash: ") + what + ": " + WhatAStopLeaves(reached));
 }
 
 }  // namespace quillon::cli

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "cli/progress_view.h"
+#include "engine/flash_download.h"
 
 namespace quillon::cli {
 
@@ -41,17 +42,22 @@ class Interrupts {
   // program was asked to terminate.
   bool Forced() const { return forced_; }
 
+  // The download whose record tells a stop what has been done; until one is
+  // followed, nothing is taken as done.
+  void Follow(const engine::CFlashDownload& download) { download_ = &download; }
+
   // One Ctrl-C, and one request to terminate, as the platform part delivers
   // them (from one thread at a time).
   void OnInterrupt();
   void OnTerminate();
 
  private:
-  void Stop(const char* why);
+  void Stop(const char* what);
 
   const std::atomic<int>& phase_;
   ProgressView& view_;
   std::atomic<bool> forced_{false};
+  std::atomic<const engine::CFlashDownload*> download_{nullptr};
   std::optional<int64_t> warnedAtMs_;
 
   struct Source;  // the platform part

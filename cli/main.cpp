@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/download_host.h"
 #include "cli/options.h"
@@ -21,12 +22,16 @@ int main(int argc, char** argv) {
       std::printf("quillon-flash %s\n", QUILLON_VERSION);
       return 0;
     case Parsed::kError:
+      if (options.json) std::printf("%s\n", UsageErrorLine(error).c_str());
       std::fprintf(stderr, "quillon-flash: %s\n\n%s", error.c_str(), kUsage);
       return 2;
     case Parsed::kRun:
       break;
   }
   std::string port;
-  const int code = RunDownload(options, port);
-  return Report(options, code, port);
+  std::vector<std::string> hints;
+  const int code = RunDownload(options, port, hints);
+  const int status = Report(options, code, port);
+  for (const std::string& hint : hints) std::fprintf(stderr, "%s\n", hint.c_str());
+  return status;
 }

@@ -33,6 +33,7 @@ const char* const kUsage =
     "  -v, --verbose          progress with its figures\n"
     "  -h, --help             this text\n"
     "      --version          the program's version\n"
+    "      --                 the options end here: what follows is IMAGE\n"
     "\n"
     "COMn is the serial port n (on Linux /dev/ttyS<n-1>), or the device named\n"
     "by the environment variable QUILLON_COMn; LPTn likewise the parallel port\n"
@@ -47,6 +48,25 @@ namespace {
 bool IsDevice(const std::string& port) {
   return port == "sim" || port.starts_with("sim:") || port.find('/') != std::string::npos ||
          port.starts_with("\\\\.\\");
+}
+
+// A port name of the form COMn or LPTn, in any case.
+bool IsNumberedPortName(const std::string& port) {
+  const std::string upper = platform::ToUpper(port);
+  if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+  return upper.size() > 3 &&
+         std::all_of(upper.begin() + 3, upper.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Whether --json comes among the options (before a "--"), whatever else
+// the line holds.
+bool AsksForJson(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "--json") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -76,6 +96,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
     return Parsed::kVersion;
   } catch (const CLI::ParseError& e) {
     error = e.what();
+    o.json = AsksForJson(argc, argv);
     return Parsed::kError;
   }
 
@@ -98,6 +119,16 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
     return Parsed::kError;
   }
   o.interface = interface;
+  if (app.count("--port") > 0 && o.port.empty()) {
+    error = "--port was given an empty name";
+    return Parsed::kError;
+  }
+  if (interface == "usb" && IsNumberedPortName(o.port)) {
+    error = "--port " + o.port +
+            " names a serial or parallel port; over USB give the printer's device path, or no "
+            "--port";
+    return Parsed::kError;
+  }
   if (o.port.empty() && interface == "serial") o.port = "COM1";
   if (o.port.empty() && interface == "parallel") o.port = "LPT1";
   return Parsed::kRun;

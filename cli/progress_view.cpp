@@ -1,6 +1,7 @@
 #include "cli/progress_view.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace quillon::cli {
 
@@ -16,7 +17,7 @@ void ProgressView::Status(const std::string& text, int range, int pos, int step)
   range_ = range;
   pos_ = pos;
   step_ = step;
-  if (mode_ == Mode::kLines && (newText || verbose_)) {
+  if (mode_ == Mode::kLines && !stopped_ && (newText || verbose_)) {
     if (verbose_) {
       std::fprintf(out_, "%s [%d/%d, step %d]\n", text.c_str(), pos, range, step);
     } else {
@@ -58,6 +59,16 @@ void ProgressView::Close() {
 
 void ProgressView::Note(const std::string& text) {
   std::lock_guard lock(mutex_);
+  NoteLocked(text);
+}
+
+void ProgressView::Stopped(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  NoteLocked(text);
+}
+
+void ProgressView::NoteLocked(const std::string& text) {
   if (mode_ == Mode::kBar && drawn_) std::fputc('\n', out_);
   std::fprintf(out_, "%s\n", text.c_str());
   std::fflush(out_);
@@ -67,22 +78,34 @@ void ProgressView::Note(const std::string& text) {
 }
 
 void ProgressView::DrawLocked() {
-  if (mode_ != Mode::kBar || !open_) return;
-  constexpr int kWidth = 30;
+  if (mode_ != Mode::kBar || !open_ || stopped_) return;
+  // The line stays short of the last column, so that the terminal never
+  // wraps it: the bar narrows first, then the text is cut.
+  constexpr size_t kFullBar = 30;
+  constexpr size_t kAround = 8;  // "[", "] " and "100% "
+  const int columns = columns_ ? columns_() : 0;
+  const size_t room = columns > 0 ? static_cast<size_t>(columns - 1) : SIZE_MAX;
+  size_t bar = kFullBar;
+  if (room < kAround + kFullBar + text_.size()) {
+    bar = room > kAround ? std::min(kFullBar, (room - kAround) / 2) : 0;
+  }
   const int percent = range_ > 0 ? std::clamp(pos_ * 100 / range_, 0, 100) : 0;
-  const int filled = percent * kWidth / 100;
-  std::string line = "\r[" + std::string(static_cast<size_t>(filled), '#') +
-                     std::string(static_cast<size_t>(kWidth - filled), '.') + "] ";
+  const size_t filled = static_cast<size_t>(percent) * bar / 100;
   char number[8];
   std::snprintf(number, sizeof number, "%3d%% ", percent);
-  line += number + text_;
+  std::string line =
+      "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "] " + number + text_;
+  if (line.size() > room) line.resize(room);
   if (line == lastLine_) return;
-  // Pad to wipe a longer line drawn before.
+  // Pad to wipe a longer line drawn before, within the room there is.
   const size_t visible = line.size();
-  if (lastLine_.size() > visible) line += std::string(lastLine_.size() - visible, ' ');
-  std::fputs(line.c_str(), out_);
+  std::string drawn = "\r" + line;
+  if (lastLine_.size() > visible) {
+    drawn += std::string(std::min(lastLine_.size(), room) - visible, ' ');
+  }
+  std::fputs(drawn.c_str(), out_);
   std::fflush(out_);
-  lastLine_ = line.substr(0, visible);
+  lastLine_ = line;
   drawn_ = true;
 }
 

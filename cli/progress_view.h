@@ -4,6 +4,7 @@
 // rules: range, position, an automatic advance by the step every 500 ms.
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -12,8 +13,10 @@ namespace quillon::cli {
 class ProgressView {
  public:
   enum class Mode { kQuiet, kLines, kBar };
-  ProgressView(std::FILE* out, Mode mode, bool verbose)
-      : out_(out), mode_(mode), verbose_(verbose) {}
+  // `columns` gives the terminal's width for the bar, read again at each
+  // redraw (0: not known, the bar is drawn at its full width).
+  ProgressView(std::FILE* out, Mode mode, bool verbose, std::function<int()> columns = nullptr)
+      : out_(out), mode_(mode), verbose_(verbose), columns_(std::move(columns)) {}
 
   void Open();
   void Status(const std::string& text, int range, int pos, int step);
@@ -25,14 +28,20 @@ class ProgressView {
   void Close();
   // A line of its own between redraws (warnings).
   void Note(const std::string& text);
+  // The note that the download is being stopped: no progress is shown after
+  // it, only further notes.
+  void Stopped(const std::string& text);
 
  private:
   void DrawLocked();
+  void NoteLocked(const std::string& text);
 
   std::mutex mutex_;
   std::FILE* out_;
   const Mode mode_;
   const bool verbose_;
+  const std::function<int()> columns_;
+  bool stopped_ = false;
   bool open_ = false;
   bool drawn_ = false;
   bool autoAdvance_ = false;

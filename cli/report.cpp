@@ -25,6 +25,11 @@ std::string ResultLine(const Options& o, int code, const std::string& port) {
   return result.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+std::string UsageErrorLine(const std::string& error) {
+  const nlohmann::ordered_json line = {{"code", nullptr}, {"success", false}, {"message", error}};
+  return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 int Report(const Options& o, int code, const std::string& port) {
   std::printf("%s\n", ResultLine(o, code, port).c_str());
   std::fflush(stdout);

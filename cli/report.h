@@ -12,6 +12,10 @@ namespace quillon::cli {
 // the result names it.
 std::string ResultLine(const Options& options, int code, const std::string& port);
 
+// The line a malformed command line gives with --json: an object with no
+// code and the message, without its newline.
+std::string UsageErrorLine(const std::string& error);
+
 // Prints the result line and returns the exit status: 0 for success, 1
 // otherwise.
 int Report(const Options& options, int code, const std::string& port);

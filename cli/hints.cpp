@@ -1,0 +1,112 @@
+#include "cli/hints.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "engine/result_codes.h"
+#include "engine/sector_plan.h"
+#include "platform/text.h"
+
+namespace quillon::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPrefix = "quillon-flash: ";
+
+// The file name's ending a kind of image must have, and the kind in words.
+const char* Extension(char letter) {
+  return letter == 'M' ? "MFW" : letter == 'I' ? "IPL" : "BIN";
+}
+const char* KindName(char letter) {
+  return letter == 'M' ? "a main firmware" : letter == 'I' ? "an IPL firmware" : "a font";
+}
+
+// The name as the settings check reads it: the text after the first dot is
+// three or four characters long, and its first three are the extension.
+bool NameFits(const std::string& image, char letter) {
+  const std::string name = platform::ToUpper(fs::path(image).filename().string());
+  const size_t dot = name.find('.');
+  if (dot == std::string::npos) return false;
+  const size_t after = name.size() - dot - 1;
+  return (after == 3 || after == 4) && name.compare(dot + 1, 3, Extension(letter)) == 0;
+}
+
+// The bytes of the image file that the flash holds from the kind's first
+// sector on.
+uintmax_t Capacity(const ImageKind& kind) {
+  uintmax_t bytes = kind.letter == 'I' ? static_cast<uintmax_t>(engine::kIplSkip) : 0;
+  for (int s = std::max(kind.firstSector, 1); s <= engine::kLastSector; ++s) {
+    bytes += engine::flashSectorSizes[s];
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string ImageProblem(const std::string& image, const ImageKind& kind) {
+  if (!NameFits(image, kind.letter)) {
+    return std::string("its name does not end in .") + platform::ToLower(Extension(kind.letter)) +
+           ", as " + KindName(kind.letter) + " image's must";
+  }
+  std::error_code error;
+  const fs::file_status status = fs::status(image, error);
+  if (status.type() == fs::file_type::not_found) return "no such file";
+  if (error) return error.message();
+  if (status.type() != fs::file_type::regular) return "not a regular file";
+  const uintmax_t size = fs::file_size(image, error);
+  if (error) return error.message();
+  if (size == 0) return "the file is empty";
+  if (const uintmax_t room = Capacity(kind); size > room) {
+    return "too large: " + std::to_string(size) + " bytes, and at most " + std::to_string(room) +
+           " fit from sector " + std::to_string(kind.firstSector) + " on";
+  }
+  return {};
+}
+
+std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
+                               const Aftermath& after) {
+  std::vector<std::string> hints;
+  const bool failed = after.code != engine::kSuccess;
+
+  if (kind && (after.code == engine::kUnableToOpenFile || after.code == engine::kInvalidImage)) {
+    if (const std::string why = ImageProblem(image, *kind); !why.empty()) {
+      hints.push_back(kPrefix + image + ": " + why);
+    }
+  }
+
+  // An IPL image is written from its 32 KiB on: a shorter one leaves the
+  // procedure nothing to send, and it goes from the line check to the reset.
+  const bool ranProcedure =
+      after.code == engine::kSuccess || after.reached != engine::Reached::kNothing;
+  if (kind && kind->letter == 'I' && ranProcedure) {
+    std::error_code error;
+    const bool regular = fs::is_regular_file(image, error);
+    const uintmax_t size = regular ? fs::file_size(image, error) : 0;
+    if (regular && !error && size <= static_cast<uintmax_t>(engine::kIplSkip)) {
+      hints.push_back(kPrefix + image +
+                      " has nothing past its first 32 KiB, the only part of an IPL image that is "
+                      "written: nothing was written");
+    }
+  }
+
+  const bool silent = after.code == engine::kInterfaceBusy && !after.answered;
+  if (silent) {
+    hints.push_back(kPrefix + "nothing answered on " + after.device +
+                    ": check the cable, the printer's power and the port");
+  }
+  const bool switched =
+      after.reached != engine::Reached::kNothing && after.reached != engine::Reached::kCompleted;
+  if (failed && switched && !silent) {
+    const bool erased = after.reached == engine::Reached::kFirstSectorErased;
+    hints.push_back(kPrefix + "the printer may still be in its flash loader" +
+                    (erased ? " and its first sector is erased" : "") +
+                    ": switch it off and on, then flash again");
+  }
+  return hints;
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,37 @@
+#pragma once
+// What quillon-flash tells the user after the result line: what state the
+// printer may have been left in, why an image was refused, what an image
+// held. Each hint is one line for the standard error stream.
+
+#include <string>
+#include <vector>
+
+#include "engine/flash_download.h"
+
+namespace quillon::cli {
+
+// The images a download type takes: its letter in the model table (M main
+// firmware, I IPL firmware, U or C fonts) and its first flash sector.
+struct ImageKind {
+  char letter = 'M';
+  int firstSector = 0;
+};
+
+// What is known once a download has ended.
+struct Aftermath {
+  int code = 0;  // the result
+  engine::Reached reached = engine::Reached::kNothing;
+  bool answered = false;  // some byte came back from the printer
+  std::string device;     // the port, in words
+};
+
+// Why `image` cannot be a `kind` image, from its name and what the file
+// system says of it (the file is not opened); empty if no reason is seen.
+std::string ImageProblem(const std::string& image, const ImageKind& kind);
+
+// The hints for a download of `image` (`kind` is null when the download type
+// is not known), each a line of its own, prefixed with the program's name.
+std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
+                               const Aftermath& after);
+
+}  // namespace quillon::cli
