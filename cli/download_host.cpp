@@ -186,7 +186,7 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
     // and a second one stops the program.
     window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
     Interrupts interrupts(window.phase, view);
-    interrupts.Follow(download);
+    interrupts.Follow([&download] { return download.HowFar(); });
     platform::Event stopRefresh(true);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(kRefreshMs)) view.Tick();

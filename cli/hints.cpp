@@ -101,9 +101,14 @@ std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
   const bool switched =
       after.reached != engine::Reached::kNothing && after.reached != engine::Reached::kCompleted;
   if (failed && switched && !silent) {
-    const bool erased = after.reached == engine::Reached::kFirstSectorErased;
-    hints.push_back(kPrefix + "the printer may still be in its flash loader" +
-                    (erased ? " and its first sector is erased" : "") +
+    // An IPL download never erases the first sector it writes.
+    const bool ipl = kind && kind->letter == 'I';
+    const char* first =
+        ipl                                                    ? ""
+        : after.reached == engine::Reached::kFirstSectorErased ? " and its first sector is erased"
+        : after.reached == engine::Reached::kChangingFlash ? " and its first sector may be erased"
+                                                           : "";
+    hints.push_back(kPrefix + "the printer may still be in its flash loader" + first +
                     ": switch it off and on, then flash again");
   }
   return hints;

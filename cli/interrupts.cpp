@@ -17,6 +17,7 @@ const char* WhatAStopLeaves(engine::Reached reached) {
     case engine::Reached::kNothing:
     case engine::Reached::kLoader:
       return "nothing has been erased";
+    case engine::Reached::kChangingFlash:
     case engine::Reached::kFirstSectorErased:
       return "the printer's flash is now incomplete";
     case engine::Reached::kAllBlocksSent:
@@ -47,6 +48,11 @@ void Interrupts::OnInterrupt() {
   }
 }
 
+void Interrupts::Follow(std::function<engine::Reached()> reached) {
+  std::lock_guard lock(reachedMutex_);
+  reached_ = std::move(reached);
+}
+
 void Interrupts::OnTerminate() {
   Stop("terminated: stopping the download");
 }
@@ -54,8 +60,12 @@ void Interrupts::OnTerminate() {
 void Interrupts::Stop(const char* what) {
   forced_ = true;
   ports::userTerminate = 1;
-  const engine::CFlashDownload* download = download_;
-  const engine::Reached reached = download ? download->HowFar() : engine::Reached::kNothing;
+  std::function<engine::Reached()> howFar;
+  {
+    std::lock_guard lock(reachedMutex_);
+    howFar = reached_;
+  }
+  const engine::Reached reached = howFar ? howFar() : engine::Reached::kNothing;
   view_.Stopped(std::string("quillon-flash: ") + what + ": " + WhatAStopLeaves(reached));
 }
 

@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "cli/progress_view.h"
@@ -42,9 +44,9 @@ class Interrupts {
   // program was asked to terminate.
   bool Forced() const { return forced_; }
 
-  // The download whose record tells a stop what has been done; until one is
-  // followed, nothing is taken as done.
-  void Follow(const engine::CFlashDownload& download) { download_ = &download; }
+  // How far the download got (engine::CFlashDownload::HowFar), for a stop
+  // to say what has been done; until it is given, nothing is taken as done.
+  void Follow(std::function<engine::Reached()> reached);
 
   // One Ctrl-C, and one request to terminate, as the platform part delivers
   // them (from one thread at a time).
@@ -57,7 +59,8 @@ class Interrupts {
   const std::atomic<int>& phase_;
   ProgressView& view_;
   std::atomic<bool> forced_{false};
-  std::atomic<const engine::CFlashDownload*> download_{nullptr};
+  std::mutex reachedMutex_;
+  std::function<engine::Reached()> reached_;  // guarded by reachedMutex_
   std::optional<int64_t> warnedAtMs_;
 
   struct Source;  // the platform part

@@ -80,15 +80,15 @@ void ProgressView::NoteLocked(const std::string& text) {
 void ProgressView::DrawLocked() {
   if (mode_ != Mode::kBar || !open_ || stopped_) return;
   // The line stays short of the last column, so that the terminal never
-  // wraps it: the bar narrows first, then the text is cut.
+  // wraps it: the bar narrows to 10 cells first, then the text is cut.
   constexpr size_t kFullBar = 30;
   constexpr size_t kAround = 8;  // "[", "] " and "100% "
   const int columns = columns_ ? columns_() : 0;
   const size_t room = columns > 0 ? static_cast<size_t>(columns - 1) : SIZE_MAX;
-  size_t bar = kFullBar;
-  if (room < kAround + kFullBar + text_.size()) {
-    bar = room > kAround ? std::min(kFullBar, (room - kAround) / 2) : 0;
-  }
+  constexpr size_t kNarrowBar = 10;
+  const size_t spare = room > kAround + text_.size() ? room - kAround - text_.size() : 0;
+  size_t bar = std::clamp(spare, kNarrowBar, kFullBar);
+  if (kAround + bar > room) bar = room > kAround ? room - kAround : 0;
   const int percent = range_ > 0 ? std::clamp(pos_ * 100 / range_, 0, 100) : 0;
   const size_t filled = static_cast<size_t>(percent) * bar / 100;
   char number[8];

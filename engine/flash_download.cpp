@@ -422,6 +422,7 @@ int CFlashDownload::EraseFirstSector(const Job& job, RunState& run) {
   // Main firmware and fonts erase their first sector first and write it
   // last, after every other sector has been verified.
   if (job.ipl) return kSuccess;
+  reached_ = Reached::kChangingFlash;
   if (const int code = EraseSector(sectorList[0], 1, run.count); code != kSuccess) return code;
   reached_ = Reached::kFirstSectorErased;
   const uint32_t firstSize = job.sizes[sectorList[0]];
@@ -439,6 +440,7 @@ int CFlashDownload::SendSectors(const Job& job, RunState& run) {
     const uint32_t size = job.sizes[sector];
     // p counts the sectors from 1 in plan order, as the status texts show them.
     const int p = static_cast<int>(run.next) + 1;
+    if (reached_ == Reached::kLoader) reached_ = Reached::kChangingFlash;  // an IPL image
     if (!FillPieces(run.image, run.left, size)) return kNoBufferMemory;
     // The first IPL sector is not erased: the loader restarts after it.
     const bool iplRestart = job.ipl && p == 1;

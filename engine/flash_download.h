@@ -38,7 +38,8 @@ struct SerialSettings {
 enum class Reached {
   kNothing,            // the printer has not been switched
   kLoader,             // the printer was switched to its flash loader
-  kFirstSectorErased,  // main firmware and fonts: the first sector is erased
+  kChangingFlash,      // the first erase or IPL block is out: the flash is changing
+  kFirstSectorErased,  // the first sector is erased
   kAllBlocksSent,      // every block is sent; only the final checks are left
   kCompleted,          // "Download completed!" was posted
 };

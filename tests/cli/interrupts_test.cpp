@@ -111,6 +111,44 @@ TEST_F(InterruptsTest, ARequestToTerminateStopsInEveryPhase) {
   EXPECT_NE(Shown().find("terminated"), std::string::npos) << Shown();
 }
 
+TEST_F(InterruptsTest, AStopSaysWhatTheDownloadHasDone) {
+  ASSERT_NE(out_, nullptr);
+  struct Case {
+    engine::Reached reached;
+    const char* done;
+  };
+  for (const Case c : {
+           Case{engine::Reached::kNothing, "nothing has been erased"},
+           Case{engine::Reached::kLoader, "nothing has been erased"},
+           Case{engine::Reached::kChangingFlash, "the printer's flash is now incomplete"},
+           Case{engine::Reached::kFirstSectorErased, "the printer's flash is now incomplete"},
+           Case{engine::Reached::kAllBlocksSent,
+                "every block has been written; only the final checks are skipped"},
+           Case{engine::Reached::kCompleted, "the download had already completed"},
+       }) {
+    for (const bool terminate : {false, true}) {
+      ports::userTerminate = 0;
+      phase_ = kFlashing;
+      const size_t from = Shown().size();
+      Interrupts interrupts(phase_, view_);
+      interrupts.Follow([&c] { return c.reached; });
+      if (terminate) {
+        interrupts.OnTerminate();
+      } else {
+        interrupts.OnInterrupt();
+        interrupts.OnInterrupt();
+      }
+      EXPECT_TRUE(interrupts.Forced());
+      const std::string stop =
+          std::string(terminate ? "quillon-flash: terminated: " : "quillon-flash: ") +
+          "stopping the download: " + c.done + "\n";
+      const std::string shown = Shown().substr(from);
+      ASSERT_GE(shown.size(), stop.size()) << shown;
+      EXPECT_EQ(shown.substr(shown.size() - stop.size()), stop) << shown;
+    }
+  }
+}
+
 #ifndef _WIN32
 // The POSIX part: a real SIGINT reaches the rules through the signal thread.
 TEST_F(InterruptsTest, ASignalReachesTheRules) {

@@ -55,6 +55,12 @@ TEST(CommandLine, EveryOptionAndAliasIsTaken) {
       {{"-t", "main", "--quiet", "--verbose", "x.mfw"},
        with([](Options& o) { o.quiet = o.verbose = true; })},
       {{"-t", "ipl", "-t", "main", "x.mfw"}, with([](Options&) {})},  // the last one counts
+      // After "--" everything is the image, even what looks like an option.
+      {{"-t", "main", "--", "-x.mfw"}, with([](Options& o) { o.image = "-x.mfw"; })},
+      {{"-t", "main", "-p", "sim", "--", "--json"},
+       with([](Options& o) { o.image = "--json", o.port = "sim"; })},
+      {{"-i", "usb", "-p", "/dev/usb/lp0", "-t", "main", "x.mfw"},
+       with([](Options& o) { o.interface = "usb", o.port = "/dev/usb/lp0"; })},
   };
   for (const Case& c : cases) {
     Options o;
@@ -86,6 +92,11 @@ TEST(CommandLine, HelpVersionAndMalformedLines) {
            {{"-t", "main", "-p"}, Parsed::kError},
            {{"-t", "main", "-i", "firewire", "x.mfw"}, Parsed::kError},
            {{"-t", "main", "x.mfw", "y.mfw"}, Parsed::kError},
+           {{"-t", "main", "-p", "", "x.mfw"}, Parsed::kError},
+           {{"-t", "main", "-i", "parallel", "--port=", "x.mfw"}, Parsed::kError},
+           {{"-t", "main", "-i", "usb", "-p", "COM1", "x.mfw"}, Parsed::kError},
+           {{"-t", "main", "-i", "USB", "-p", "lpt2", "x.mfw"}, Parsed::kError},
+           {{"-t", "main", "--", "x.mfw", "-t"}, Parsed::kError},
        }) {
     Options o;
     std::string error;
@@ -93,6 +104,29 @@ TEST(CommandLine, HelpVersionAndMalformedLines) {
     EXPECT_EQ(Parse(c.args, o, error), c.parsed) << line;
     EXPECT_EQ(error.empty(), c.parsed != Parsed::kError) << line << ": " << error;
   }
+}
+
+TEST(CommandLine, AMalformedLineStillAnswersInJsonWhenAskedTo) {
+  struct Case {
+    std::vector<std::string> args;
+    bool json;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--json", "--bogus", "x.mfw"}, true},
+           {{"-t", "main", "--json"}, true},
+           {{"--json", "-t"}, true},
+           {{"--json", "-i", "usb", "-p", "COM2", "-t", "main", "x.mfw"}, true},
+           {{"--bogus", "x.mfw"}, false},
+           {{"-t", "main", "--", "--json", "y.mfw"}, false},
+       }) {
+    Options o;
+    std::string error;
+    ASSERT_EQ(Parse(c.args, o, error), Parsed::kError) << c.args.front();
+    EXPECT_EQ(o.json, c.json) << c.args.front() << " " << c.args.back();
+  }
+  const nlohmann::json line = nlohmann::json::parse(UsageErrorLine("no IMAGE given \xff"));
+  EXPECT_EQ(line, nlohmann::json::parse(
+                      R"({"code":null,"success":false,"message":"no IMAGE given \ufffd"})"));
 }
 
 TEST(CommandLine, TheResultLineAsTextAndAsJson) {

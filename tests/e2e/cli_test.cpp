@@ -236,5 +236,111 @@ TEST_F(Cli, DuringFlashingTheFirstCtrlCOnlyWarnsAndASecondStops) {
   EXPECT_EQ(stopped.err.find("Download completed!"), std::string::npos);
 }
 
+// The lines of the standard error after the first one that holds `mark`.
+std::vector<std::string> LinesAfter(const std::string& err, const std::string& mark) {
+  std::vector<std::string> lines;
+  const size_t at = err.find(mark);
+  if (at == std::string::npos) return lines;
+  size_t from = err.find('\n', at);
+  while (from != std::string::npos && from + 1 < err.size()) {
+    const size_t end = err.find('\n', from + 1);
+    lines.push_back(err.substr(from + 1, end == std::string::npos ? end : end - from - 1));
+    from = end;
+  }
+  return lines;
+}
+
+TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
+  const std::string fonts = Image("f.bin", 10);
+  const std::string empty = Image("empty.mfw", 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the last line
+    std::string err;  // a line of it
+  };
+  const std::vector<Case> cases = {
+      {{"-t", "font", "-p", "sim:bogus=1", fonts},
+       1,
+       "result 1017: Unable to get serial port handle!",
+       "quillon-flash: cannot open the built-in printer: unknown option 'bogus'\n"},
+      {{"-t", "font", "-i", "usb", "-p", "sim:status=zz", fonts},
+       1,
+       "result 1038: 1.Ensure that the printer is the default printer. 2.Check that the USB cable "
+       "is plugged into the printer and the printer's interface is set to USB!",
+       "quillon-flash: cannot open the built-in printer: bad option 'status=zz': expected a hex "
+       "byte\n"},
+      {{"-t", "font", "-p", "sim", (dir / "gone.bin").string()},
+       1,
+       "result 1007: Unable to open file!",
+       "quillon-flash: " + (dir / "gone.bin").string() + ": no such file\n"},
+      {{"-t", "main", "-p", "sim", "--", empty},
+       1,
+       "result 1020: Invalid binary data file!",
+       "quillon-flash: " + empty + ": the file is empty\n"},
+      {{"--json", "-t", "main", "-p", "", "x.mfw"},
+       2,
+       R"({"code":null,"success":false,"message":"--port was given an empty name"})",
+       "Usage: quillon-flash"},
+      {{"-t", "main", "-i", "usb", "-p", "COM1", "x.mfw"}, 2, "", "Usage: quillon-flash"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = Flash(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[3];
+    EXPECT_EQ(LastLine(r.out), c.out) << c.args[3];
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args[3] << ": " << r.err;
+  }
+}
+
+TEST_F(Cli, AFailureAfterTheFirstEraseSaysThePrinterNeedsARestart) {
+  const ProcessResult r =
+      Flash({"--json", "-q", "-t", "font", "-p", "sim:nak=erase:2", Image("a.bin", 70000)}, 60000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.find("\n"), r.out.size() - 1) << r.out;  // one line, the result
+  EXPECT_NE(r.out.find(R"("code":1001)"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err,
+            "quillon-flash: the printer may still be in its flash loader and its first sector is "
+            "erased: switch it off and on, then flash again\n");
+}
+
+TEST_F(Cli, AStopAfterTheDownloadCompletedSaysSoAndShowsNoMoreProgress) {
+  const auto flash = dir / "no-such-folder" / "flash.bin";
+  const ProcessResult r =
+      Flash({"-t", "font", "-p", "sim:flash=" + flash.string(), Image("a.bin", 70000)}, 60000, {},
+            InterruptAt({"Download completed!", "Press Ctrl-C again"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!");
+  EXPECT_EQ(r.err.find("incomplete"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(flash));
+  // The flash file is written each time the port closes (first when it is
+  // reopened after the switch); its problem is told once.
+  const std::string problem = "quillon-flash: cannot write the flash file " + flash.string() +
+                              ": No such file or directory\n";
+  const size_t told = r.err.find(problem);
+  EXPECT_NE(told, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(problem, told + 1), std::string::npos) << r.err;
+  EXPECT_EQ(LinesAfter(r.err, "stopping the download: the download had already completed"),
+            std::vector<std::string>{})
+      << r.err;
+}
+
+TEST_F(Cli, AStopOverTheParallelPortBeforeTheFirstEraseSaysNothingWasErased) {
+  const auto log = dir / "log.txt";
+  const ProcessResult r =
+      Flash({"-t", "font", "-i", "parallel", "-p", "sim:log=" + log.string(), Image("a.bin", 1000)},
+            60000, {}, InterruptAt({"Switching printer to download...", "Press Ctrl-C again"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LastLine(r.out), "result 1027: Application was terminated by Cancel button!");
+  const std::vector<std::string> after =
+      LinesAfter(r.err, "stopping the download: nothing has been erased");
+  ASSERT_NE(r.err.find("stopping the download: nothing has been erased"), std::string::npos)
+      << r.err;
+  for (const std::string& line : after) EXPECT_EQ(line.rfind("quillon-flash: ", 0), 0u) << r.err;
+  std::ifstream in(log);
+  const std::string transcript{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+  EXPECT_EQ(transcript.find("erase"), std::string::npos) << transcript;
+}
+
 }  // namespace
 }  // namespace quillon::cli

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/clock.h"
@@ -23,7 +27,12 @@ namespace {
 // The frames, hosts and files of the emulator tests (sim/frames.h,
 // sim/temp_dir.h, sim/direct_host.h).
 using namespace testing;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::Gt;
 using ::testing::HasSubstr;
+using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 // The host's end of a line, reading with a total time-out per read.
 class Host {
@@ -249,13 +258,50 @@ TEST_F(BuiltInPrinterTest, PortNameMappedToTheEmulator) {
 TEST_F(BuiltInPrinterTest, BadOptionsOrAMissingImageFailTheOpen) {
   EXPECT_EQ(platform::OpenDevice("sim:delay=soon"), platform::kInvalidHandle);
   EXPECT_EQ(platform::LastError(), platform::kErrorInvalidParameter);
+  EXPECT_EQ(BuiltInPrinterProblem(), "bad option 'delay=soon': expected milliseconds");
+  EXPECT_EQ(platform::OpenParallelDevice("sim:bogus=1"), platform::kInvalidHandle);
+  EXPECT_EQ(BuiltInPrinterProblem(), "unknown option 'bogus'");
   EXPECT_EQ(platform::OpenDevice("sim:image=" + dir_.File("none.bin")), platform::kInvalidHandle);
   EXPECT_EQ(platform::LastError(), platform::kErrorFileNotFound);
+  EXPECT_THAT(BuiltInPrinterProblem(), HasSubstr(dir_.File("none.bin")));
   EXPECT_TRUE(printers_.empty());
+
+  // The next printer that is made clears the reason, on this thread only.
+  const platform::Handle h = platform::OpenDevice("sim");
+  ASSERT_NE(h, platform::kInvalidHandle);
+  EXPECT_EQ(BuiltInPrinterProblem(), "");
+  EXPECT_TRUE(platform::CloseDevice(h));
 
   std::string error;
   EXPECT_EQ(OpenBuiltInPrinter("nak=print", &error), nullptr);
   EXPECT_THAT(error, HasSubstr("nak=print"));
+}
+
+TEST_F(BuiltInPrinterTest, FilesThatCannotBeWrittenAreToldOnceWithPathAndReason) {
+  std::vector<std::string> told;
+  std::mutex toldMutex;
+  SetBuiltInPrinterReport([&](const std::string& line) {
+    std::lock_guard lock(toldMutex);
+    told.push_back(line);
+  });
+  const std::string flash = dir_.File("no-such-folder/flash.bin");
+  const std::string log = dir_.File("log-is-a-folder");
+  std::filesystem::create_directory(log);
+  const std::string options = "sim:boot-ms=0,flash=" + flash + ",log=" + log;
+  for (int open = 0; open < 2; ++open) {  // closed twice, told once
+    const platform::Handle h = platform::OpenDevice(options);
+    ASSERT_NE(h, platform::kInvalidHandle);
+    Host(h).Write(kSwitchFrame);
+    EXPECT_TRUE(platform::CloseDevice(h));
+  }
+  SetBuiltInPrinterReport(nullptr);
+  std::lock_guard lock(toldMutex);
+  // The reason is the system's own text.
+  const std::string logTold = "cannot write the transcript file " + log + ": ";
+  EXPECT_THAT(told, ElementsAre("cannot write the flash file " + flash + ": " +
+                                    std::generic_category().message(ENOENT),
+                                AllOf(StartsWith(logTold), SizeIs(Gt(logTold.size())))));
+  EXPECT_FALSE(std::filesystem::exists(flash));
 }
 
 TEST(BuiltInPrinterFilesTest, WrittenAlsoWhenTheLineIsNeverClosed) {

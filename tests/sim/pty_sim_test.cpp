@@ -127,9 +127,13 @@ TEST(PrinterSimProgramTest, FaultOptionsAndUsage) {
   close(fd);
   EXPECT_EQ(sim.Stop(), 0);
 
-  SimProcess bad;
-  EXPECT_EQ(bad.Start({"--nak", "print:1"}), "");
-  EXPECT_EQ(bad.Wait(), 2);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--nak", "print:1"},
+                                               std::vector<std::string>{"--reply", "status:1"},
+                                               std::vector<std::string>{"--reply=status:*"}}) {
+    SimProcess bad;
+    EXPECT_EQ(bad.Start(args), "") << args.back();
+    EXPECT_EQ(bad.Wait(), 2) << args.back();
+  }
   SimProcess help;
   EXPECT_THAT(help.Start({"--help"}), HasSubstr("usage: quillon-printer-sim"));
   EXPECT_EQ(help.Wait(), 0);
