@@ -93,15 +93,16 @@ void ProgressView::DrawLocked() {
   const size_t filled = static_cast<size_t>(percent) * bar / 100;
   char number[8];
   std::snprintf(number, sizeof number, "%3d%% ", percent);
-  std::string line =
-      "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "] " + number + text_;
+  std::string line(1, '[');
+  line.append(filled, '#').append(bar - filled, '.').append("] ").append(number).append(text_);
   if (line.size() > room) line.resize(room);
   if (line == lastLine_) return;
   // Pad to wipe a longer line drawn before, within the room there is.
   const size_t visible = line.size();
-  std::string drawn = "\r" + line;
+  std::string drawn(1, '\r');
+  drawn += line;
   if (lastLine_.size() > visible) {
-    drawn += std::string(std::min(lastLine_.size(), room) - visible, ' ');
+    drawn.append(std::min(lastLine_.size(), room) - visible, ' ');
   }
   std::fputs(drawn.c_str(), out_);
   std::fflush(out_);
