@@ -2,6 +2,8 @@
 // procedure records them for whoever reports on the download afterwards.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "engine/result_codes.h"
 #include "support/download_fixture.h"
 
@@ -23,6 +25,10 @@ struct RecordCase {
   Reached reached;
   bool answered;
 };
+
+void PrintTo(const RecordCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 sim::Fault Nak(CommandKind kind, int nth) {
   return {kind, nth, false, sim::kNak};
