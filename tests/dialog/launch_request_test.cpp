@@ -76,6 +76,8 @@ TEST_F(LaunchRequest, TheDialogAndTheCommandLineAgree) {
     ASSERT_TRUE(WaitForBoxes(boxes + 1));
     EXPECT_EQ(BoxTexts().back(), "Download successfully completed!") << c.file;
     const DownloadRequest fromDialog = OnDialog([](CWriterDlg& d) { return d.request; });
+    // The result box comes before the controls are enabled again.
+    ASSERT_TRUE(backend.WaitFor([&] { return backend.IsControlEnabled(main, IDC_EXIT); }));
     ASSERT_TRUE(backend.Click(main, IDC_EXIT));
     EXPECT_EQ(ExitCode(), engine::kSuccess);
 
