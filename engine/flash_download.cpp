@@ -346,6 +346,7 @@ int CFlashDownload::Run(const Job& job) {
   // that the main window starts.
   if (job.iface != Interface::kSerial) printer->SetNotifyWindow(window);
 
+  reached_ = Reached::kNothing;
   RunState run;
   for (const auto step :
        {&CFlashDownload::PlanImage, &CFlashDownload::EnterLoader, &CFlashDownload::CheckLine,
