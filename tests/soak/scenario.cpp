@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "platform/fake_printer_port.h"
@@ -378,8 +379,18 @@ std::vector<uint8_t> ImageBytes(const Scenario& s) {
 }
 
 std::vector<uint8_t> FlashBefore(const Scenario& s) {
+  // One random 64 KiB block, repeated with its number in its first bytes:
+  // no two blocks alike, and no sector erased (all 0xFF).
+  constexpr size_t kBlock = 0x10000;
+  std::vector<uint8_t> block(kBlock);
+  Fill(block, ~s.seed);
   std::vector<uint8_t> out(sim::kFlashSize);
-  Fill(out, ~s.seed);
+  for (size_t at = 0; at < out.size(); at += kBlock) {
+    const size_t n = std::min(kBlock, out.size() - at);
+    std::memcpy(out.data() + at, block.data(), n);
+    const uint32_t number = static_cast<uint32_t>(at / kBlock);
+    std::memcpy(out.data() + at, &number, std::min(sizeof number, n));
+  }
   return out;
 }
 

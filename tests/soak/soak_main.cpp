@@ -304,45 +304,48 @@ int Main(int argc, char** argv) {
   {
     Watchdog watchdog(watchdogSeconds);
     for (const Case& c : cases) {
-      const Scenario s = DrawScenario(c.seed, c.iface);
-      const std::string name(InterfaceName(c.iface));
-      std::snprintf(replayLine, sizeof replayLine,
-                    "replay: %s --seed %llu --runs 1 --interface %s -v\n", program.c_str(),
-                    static_cast<unsigned long long>(c.seed), name.c_str());
-      if (verbose)
-        std::printf("%s seed %llu: %s\n", name.c_str(), static_cast<unsigned long long>(c.seed),
-                    s.Describe().c_str());
-      watchdog.Arm();
-      const RunResult r = RunScenario(s, dir, verbose);
-      watchdog.Disarm();
-
       Stats& st = stats[static_cast<size_t>(c.iface)];
-      ++st.runs;
-      if (s.faults.empty()) ++st.faultless;
-      if (r.firstIplSectorUnverified) ++st.firstIplSectorUnverified;
-      for (FaultKind k : s.faults) ++st.faults[static_cast<size_t>(k)];
-      if (r.code >= 0 && r.code < kMaxCode) ++st.codes[static_cast<size_t>(r.code)];
-      if (r.durationMs > st.longestMs) {
-        st.longestMs = r.durationMs;
-        st.longestBoundMs = r.boundMs;
-        st.longestSeed = c.seed;
+      // The run's own objects are gone before the process is measured.
+      {
+        const Scenario s = DrawScenario(c.seed, c.iface);
+        const std::string name(InterfaceName(c.iface));
+        std::snprintf(replayLine, sizeof replayLine,
+                      "replay: %s --seed %llu --runs 1 --interface %s -v\n", program.c_str(),
+                      static_cast<unsigned long long>(c.seed), name.c_str());
+        if (verbose)
+          std::printf("%s seed %llu: %s\n", name.c_str(), static_cast<unsigned long long>(c.seed),
+                      s.Describe().c_str());
+        watchdog.Arm();
+        const RunResult r = RunScenario(s, dir, verbose);
+        watchdog.Disarm();
+
+        ++st.runs;
+        if (s.faults.empty()) ++st.faultless;
+        if (r.firstIplSectorUnverified) ++st.firstIplSectorUnverified;
+        for (FaultKind k : s.faults) ++st.faults[static_cast<size_t>(k)];
+        if (r.code >= 0 && r.code < kMaxCode) ++st.codes[static_cast<size_t>(r.code)];
+        if (r.durationMs > st.longestMs) {
+          st.longestMs = r.durationMs;
+          st.longestBoundMs = r.boundMs;
+          st.longestSeed = c.seed;
+        }
+        if (verbose) {
+          std::printf("  result %d after %s (bound %s)\n", r.code, Seconds(r.durationMs).c_str(),
+                      Seconds(r.boundMs).c_str());
+        }
+        if (!r.failures.empty()) {
+          ++st.failed;
+          ++failedRuns;
+          std::printf("FAIL %s seed %llu: %s\n", name.c_str(),
+                      static_cast<unsigned long long>(c.seed), s.Describe().c_str());
+          for (const std::string& f : r.failures) std::printf("  - %s\n", f.c_str());
+          if (verbose) std::printf("%s", r.transcript.c_str());
+          std::printf("  %s", replayLine);
+        }
+        std::fflush(stdout);
       }
       st.last = Measure();
       if (!st.first) st.first = st.last;
-      if (verbose) {
-        std::printf("  result %d after %s (bound %s)\n", r.code, Seconds(r.durationMs).c_str(),
-                    Seconds(r.boundMs).c_str());
-      }
-      if (!r.failures.empty()) {
-        ++st.failed;
-        ++failedRuns;
-        std::printf("FAIL %s seed %llu: %s\n", name.c_str(),
-                    static_cast<unsigned long long>(c.seed), s.Describe().c_str());
-        for (const std::string& f : r.failures) std::printf("  - %s\n", f.c_str());
-        if (verbose) std::printf("%s", r.transcript.c_str());
-        std::printf("  %s", replayLine);
-      }
-      std::fflush(stdout);
     }
     replayLine[0] = '\0';
   }

@@ -21,10 +21,11 @@ struct RunResult {
   // One line per invariant broken; empty when the run passed.
   std::vector<std::string> failures;
   // Reported done with the first IPL sector not holding the image, in a run
-  // with faults: that sector's block is never checksummed (the loader
-  // restarts instead), so a block the printer did not take in, answered
-  // with a byte the serial line accepts or taken for a late answer to an
-  // earlier command, goes unnoticed by the protocol itself.
+  // with faults, and the printer never took in a block for that sector: its
+  // block is never checksummed (the loader restarts instead), so a block
+  // the printer refused or never carried out, answered with a byte the
+  // serial line accepts or taken for a late answer to an earlier command,
+  // goes unnoticed by the protocol itself.
   bool firstIplSectorUnverified = false;
   std::string transcript;  // the printer's, when asked for
 };
