@@ -111,6 +111,12 @@ class Drawer {
       case FaultKind::kOtherByte:
       case FaultKind::kSilentCommand:
         return AddCommandFault(kind);
+      case FaultKind::kOtherModel:
+        do {
+          s_.emulator.statusByte = static_cast<uint8_t>(Uniform(rng_, 0, 255));
+        } while (s_.emulator.statusByte == sim::kStandardModel);
+        Note(kind, "line status names model " + Hex(s_.emulator.statusByte));
+        return true;
       case FaultKind::kSilentFrom:
         s_.emulator.silentFrom = Uniform(rng_, 1, counts_.total + 1);
         Note(kind, "silent from command #" + std::to_string(s_.emulator.silentFrom));
@@ -262,6 +268,7 @@ std::string_view InterfaceName(Interface iface) {
 std::string_view FaultName(FaultKind kind) {
   static constexpr std::array<std::string_view, kFaultKinds> kNames = {"NAK",
                                                                        "other byte",
+                                                                       "other model",
                                                                        "silent command",
                                                                        "silent from",
                                                                        "bad checksum",

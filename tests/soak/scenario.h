@@ -34,6 +34,7 @@ enum class ImageKind {
 enum class FaultKind {
   kNak,               // NAK for the Nth command of a kind
   kOtherByte,         // another single byte for the Nth command of a kind
+  kOtherModel,        // the line status names another model than the standard one
   kSilentCommand,     // no answer to the Nth command of a kind
   kSilentFrom,        // no answer from the Nth command on
   kBadChecksum,       // a wrong checksum for a sector
