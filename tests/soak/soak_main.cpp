@@ -196,7 +196,8 @@ std::string Seconds(int64_t ms) {
 std::string CodeText(int code) {
   std::string text = std::to_string(code);
   const auto message = app::LookupResult(code);
-  if (code == 1039 || !message) return text;  // 1039's text is the system's last error
+  if (code == 1039) return text + " (the system's text for the failed request)";
+  if (!message) return text;
   std::string words = message->text;
   for (char& c : words) {
     if (c == '\n') c = ' ';
