@@ -350,7 +350,7 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
       cli::ProgressView view(discard, cli::ProgressView::Mode::kQuiet, false);
       engine::CFlashDownload download;
       {
-        cli::DownloadWindow window(view, "the built-in printer", download);
+        cli::DownloadWindow window(view, "the built-in printer", true, download);
         ports::mainWindow = &window;
         seen.code = app::PrepareLaunch(request, download, window);
         if (seen.code == engine::kSuccess) {
