@@ -88,7 +88,7 @@ TEST_F(SerialFailure, OneGoodLineCheckAnswerIsEnough) {
 TEST_F(SerialFailure, AfterTheIplRestartAnotherModelStillCountsAsBusy) {
   // Fine at first, then every line check after the restart says another model.
   for (int n = 2; n <= 31; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
-  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(163840)), 0, 1), kInterfaceBusy);
+  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(131072)), 0, 1), kInterfaceBusy);
 }
 
 TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
