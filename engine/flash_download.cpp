@@ -290,10 +290,14 @@ int CFlashDownload::ReconnectUsbPrinter() {
 
 int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
   for (int attempt = 1; attempt <= kLineCheckAttempts; ++attempt) {
-    if (iface == Interface::kSerial && ports::userTerminate) return kCancelled;
+    // A stop request ends the check on every interface: a write refused by
+    // the stop fails an attempt at once, and the attempts would follow each
+    // other without a pause.
+    if (ports::userTerminate) return kCancelled;
     if (printer->CheckLineStatus(kLineStatusFrame, FrameLength(kLineStatusFrame), stdModel)) {
       return kSuccess;
     }
+    if (ports::userTerminate) return kCancelled;
     if (iface == Interface::kParallel && attempt == kParallelModeRecoveryAttempt) {
       // The port may have left its mode.
       if (const int code = RestorePortMode(iplProg); code != kSuccess) return code;
@@ -309,6 +313,7 @@ int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
 
 int CFlashDownload::CheckLineAfterRestart(Interface iface) {
   for (int attempt = 0; attempt < kLineCheckAttempts; ++attempt) {
+    if (ports::userTerminate) return kCancelled;  // as in CheckLineAtStart
     if (iface == Interface::kParallel) {
       if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
       if (!printer->SetNibbleMode()) return kNibbleMode;
