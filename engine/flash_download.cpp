@@ -1,5 +1,6 @@
 #include "engine/flash_download.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -164,21 +165,21 @@ void CFlashDownload::EndDownload() {
   if (!ports::useUsb && window) window->Send(platform::WM_CLOSE_PROGRESS, 0, 0);
 }
 
-bool CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize) {
+int CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize) {
   const int pieceSize = PieceSize(sectorSize);
   for (int j = 0; j < PieceCount(sectorSize); ++j) {
     pieceBuffers[j] = new (std::nothrow) uint8_t[static_cast<size_t>(pieceSize)];
-    if (!pieceBuffers[j]) return false;
+    if (!pieceBuffers[j]) return kNoBufferMemory;
     std::memset(pieceBuffers[j], 0xFF, static_cast<size_t>(pieceSize));
-    if (left >= pieceSize) {
-      image.Read(pieceBuffers[j], static_cast<size_t>(pieceSize));
-      left -= pieceSize;
-    } else if (left > 0) {
-      image.Read(pieceBuffers[j], static_cast<size_t>(left));
-      left = 0;
-    }
+    const auto want = static_cast<size_t>(std::min<int64_t>(left, pieceSize));
+    if (want == 0) continue;
+    // The image was measured before the first command: if it now ends
+    // sooner it has changed under the download, and the bytes it lacks must
+    // not go to the printer as erased ones.
+    if (image.Read(pieceBuffers[j], want) != want) return kDataFileError;
+    left -= static_cast<int64_t>(want);
   }
-  return true;
+  return kSuccess;
 }
 
 int CFlashDownload::EraseSector(int sector, int p, int count) {
@@ -376,6 +377,7 @@ int CFlashDownload::PlanImage(const Job& job, RunState& run) {
     run.left -= kIplSkip;
     run.image.Seek(kIplSkip);
   }
+  run.length = run.left;
   bool fits = true;
   sectorList = BuildSectorPlan(run.left, job.first, job.sizes, fits);
   // An empty main firmware or font image has no first sector to erase and
@@ -442,7 +444,7 @@ int CFlashDownload::SendSectors(const Job& job, RunState& run) {
     const uint32_t size = job.sizes[sector];
     // p counts the sectors from 1 in plan order, as the status texts show them.
     const int p = static_cast<int>(run.next) + 1;
-    if (!FillPieces(run.image, run.left, size)) return kNoBufferMemory;
+    if (const int code = FillPieces(run.image, run.left, size); code != kSuccess) return code;
     // The first IPL sector is not erased: the loader restarts after it.
     const bool iplRestart = job.ipl && p == 1;
     if (!job.ipl || p == 2) {
@@ -495,8 +497,10 @@ int CFlashDownload::SendFirstSector(const Job& job, RunState& run) {
   if (job.ipl) return kSuccess;
   const uint32_t firstSize = job.sizes[sectorList[0]];
   run.image.Seek(0);
-  run.left = firstSize;
-  if (!FillPieces(run.image, run.left, firstSize)) return kNoBufferMemory;
+  // The first sector's share of the image; an image shorter than the sector
+  // leaves the rest erased.
+  run.left = std::min<int64_t>(firstSize, run.length);
+  if (const int code = FillPieces(run.image, run.left, firstSize); code != kSuccess) return code;
   if (const int code = SelectAndSend(sectorList[0], firstSize, 1, run.count, true);
       code != kSuccess) {
     return code;

@@ -162,6 +162,25 @@ TEST_F(SerialFailure, AMissingImageClosesThePort) {
   EXPECT_EQ(download.CheckImageFile(Main()), kSuccess);
 }
 
+TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
+  const auto image = Pattern(3 * 65536);
+  const std::string path = WriteImage("fw.mfw", image);
+  MakePrinter();
+  // Flash that no command touches keeps this.
+  emulated.printer->LoadImage(std::vector<uint8_t>(sim::kFlashSize, 0x5A));
+  // Emptied once the first sector's block has gone.
+  OnStatus("Calculating checksum", [&] { std::filesystem::resize_file(path, 0); });
+
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(download.DownloadSerial("", path, 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kDataFileError);
+  download.EndDownload();
+  EXPECT_EQ(Commands(),
+            (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7", "checksum"}));
+  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
+  EXPECT_EQ(Flash(8), std::vector<uint8_t>(65536, 0x5A));
+}
+
 TEST_F(SerialFailure, EndDownloadFreesWhatAFailureLeft) {
   Fault(CommandKind::kData, 1);
   MakePrinter();
