@@ -85,6 +85,8 @@ void CReceiveUSBThread::Run() {
       return;
     }
     if (n == 0 && platform::NowMs() - began >= kUsbPaceMs) {
+      // Nothing for the whole wait: the read was still pending, not
+      // completed, and the next one follows at once.
       if (m_hEventKill.IsSet()) return;
       continue;
     }
