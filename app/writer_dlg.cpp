@@ -15,6 +15,7 @@
 #include "engine/sector_plan.h"
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/file.h"
 #include "ports/port_state.h"
 #include "res/templates.h"
 
@@ -39,11 +40,11 @@ constexpr int kEveryDownload[] = {IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_F
 constexpr int kLineLists[] = {IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST};
 constexpr int kInterfaceButtons[] = {IDC_SERIAL, IDC_PARALLEL, IDC_USB};
 
-// Nothing when the file opens for reading; otherwise the platform's text
-// for why it does not.
+// Nothing when the file opens for reading as an image; otherwise the
+// platform's text for why it does not.
 std::optional<std::string> ReadError(const std::string& path) {
   errno = 0;
-  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+  if (std::FILE* file = platform::OpenRegularFile(path)) {
     std::fclose(file);
     return std::nullopt;
   }

@@ -1,5 +1,6 @@
 #include "engine/flash_download.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -164,21 +165,21 @@ void CFlashDownload::EndDownload() {
   if (!ports::useUsb && window) window->Send(platform::WM_CLOSE_PROGRESS, 0, 0);
 }
 
-bool CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize) {
+int CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize) {
   const int pieceSize = PieceSize(sectorSize);
   for (int j = 0; j < PieceCount(sectorSize); ++j) {
     pieceBuffers[j] = new (std::nothrow) uint8_t[static_cast<size_t>(pieceSize)];
-    if (!pieceBuffers[j]) return false;
+    if (!pieceBuffers[j]) return kNoBufferMemory;
     std::memset(pieceBuffers[j], 0xFF, static_cast<size_t>(pieceSize));
-    if (left >= pieceSize) {
-      image.Read(pieceBuffers[j], static_cast<size_t>(pieceSize));
-      left -= pieceSize;
-    } else if (left > 0) {
-      image.Read(pieceBuffers[j], static_cast<size_t>(left));
-      left = 0;
-    }
+    const auto want = static_cast<size_t>(std::min<int64_t>(left, pieceSize));
+    if (want == 0) continue;
+    // The image was measured before the first command: if it now ends
+    // sooner it has changed under the download, and the bytes it lacks must
+    // not go to the printer as erased ones.
+    if (image.Read(pieceBuffers[j], want) != want) return kDataFileError;
+    left -= static_cast<int64_t>(want);
   }
-  return true;
+  return kSuccess;
 }
 
 int CFlashDownload::EraseSector(int sector, int p, int count) {
@@ -290,10 +291,14 @@ int CFlashDownload::ReconnectUsbPrinter() {
 
 int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
   for (int attempt = 1; attempt <= kLineCheckAttempts; ++attempt) {
-    if (iface == Interface::kSerial && ports::userTerminate) return kCancelled;
+    // A stop request ends the check on every interface: a write refused by
+    // the stop fails an attempt at once, and the attempts would follow each
+    // other without a pause.
+    if (ports::userTerminate) return kCancelled;
     if (printer->CheckLineStatus(kLineStatusFrame, FrameLength(kLineStatusFrame), stdModel)) {
       return kSuccess;
     }
+    if (ports::userTerminate) return kCancelled;
     if (iface == Interface::kParallel && attempt == kParallelModeRecoveryAttempt) {
       // The port may have left its mode.
       if (const int code = RestorePortMode(iplProg); code != kSuccess) return code;
@@ -309,6 +314,7 @@ int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
 
 int CFlashDownload::CheckLineAfterRestart(Interface iface) {
   for (int attempt = 0; attempt < kLineCheckAttempts; ++attempt) {
+    if (ports::userTerminate) return kCancelled;  // as in CheckLineAtStart
     if (iface == Interface::kParallel) {
       if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
       if (!printer->SetNibbleMode()) return kNibbleMode;
@@ -372,6 +378,7 @@ int CFlashDownload::PlanImage(const Job& job, RunState& run) {
     run.left -= kIplSkip;
     run.image.Seek(kIplSkip);
   }
+  run.length = run.left;
   bool fits = true;
   sectorList = BuildSectorPlan(run.left, job.first, job.sizes, fits);
   // An empty main firmware or font image has no first sector to erase and
@@ -441,8 +448,8 @@ int CFlashDownload::SendSectors(const Job& job, RunState& run) {
     const uint32_t size = job.sizes[sector];
     // p counts the sectors from 1 in plan order, as the status texts show them.
     const int p = static_cast<int>(run.next) + 1;
+    if (const int code = FillPieces(run.image, run.left, size); code != kSuccess) return code;
     if (reached_ == Reached::kLoader) reached_ = Reached::kChangingFlash;  // an IPL image
-    if (!FillPieces(run.image, run.left, size)) return kNoBufferMemory;
     // The first IPL sector is not erased: the loader restarts after it.
     const bool iplRestart = job.ipl && p == 1;
     if (!job.ipl || p == 2) {
@@ -497,8 +504,10 @@ int CFlashDownload::SendFirstSector(const Job& job, RunState& run) {
   if (job.ipl) return kSuccess;
   const uint32_t firstSize = job.sizes[sectorList[0]];
   run.image.Seek(0);
-  run.left = firstSize;
-  if (!FillPieces(run.image, run.left, firstSize)) return kNoBufferMemory;
+  // The first sector's share of the image; an image shorter than the sector
+  // leaves the rest erased.
+  run.left = std::min<int64_t>(firstSize, run.length);
+  if (const int code = FillPieces(run.image, run.left, firstSize); code != kSuccess) return code;
   if (const int code = SelectAndSend(sectorList[0], firstSize, 1, run.count, true);
       code != kSuccess) {
     return code;

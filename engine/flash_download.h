@@ -118,9 +118,10 @@ class CFlashDownload {
   // How far a download has got.
   struct RunState {
     ImageFile image;
-    int64_t left = 0;  // image bytes not yet read into pieces
-    int count = 0;     // sectors in the plan
-    size_t next = 0;   // the plan's next sector to send
+    int64_t length = 0;  // the image data's length, measured at the start
+    int64_t left = 0;    // image bytes not yet read into pieces
+    int count = 0;       // sectors in the plan
+    size_t next = 0;     // the plan's next sector to send
   };
 
   // The procedure, the same on every interface: the steps below in order,
@@ -153,9 +154,10 @@ class CFlashDownload {
   // Closes the USB printer and connects to it again: 1, 1038, 1039, 1040.
   int ReconnectUsbPrinter();
 
-  // Fills the pieces of a sector of `sectorSize` bytes from the image; false
-  // when a piece cannot be allocated.
-  bool FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize);
+  // Fills the pieces of a sector of `sectorSize` bytes from the image: 1,
+  // 1008 when a piece cannot be allocated, 1024 when the image ends before
+  // the length it was measured at.
+  int FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize);
   void FreePieces();
   // Erase, select and send one sector; a result code.
   int EraseSector(int sector, int p, int count);

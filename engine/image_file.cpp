@@ -1,14 +1,14 @@
 #include "engine/image_file.h"
 
-#include <filesystem>
+#include "platform/file.h"
 
 namespace quillon::engine {
 
 bool ImageFile::Open(const std::string& path) {
   Close();
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return false;  // opens, but is no image
-  file_ = std::fopen(path.c_str(), "rb");
+  // A folder, FIFO, socket or device is no image, and opening one must not
+  // wait for a writer that never comes.
+  file_ = platform::OpenRegularFile(path);
   return file_ != nullptr;
 }
 

@@ -14,6 +14,7 @@ class ImageFile {
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
+  // Opens a regular file only (see platform::OpenRegularFile).
   bool Open(const std::string& path);
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
@@ -23,7 +24,7 @@ class ImageFile {
   // Reads up to n bytes; returns how many arrived.
   size_t Read(uint8_t* data, size_t n);
 
-  // Whether the file can be opened for reading.
+  // Whether the file can be opened for reading as an image.
   static bool CanOpen(const std::string& path);
 
  private:

@@ -24,8 +24,9 @@ std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* 
   std::vector<int> plan;
   fits = true;
   int64_t remaining = imageBytes;
+  const int last = LastSectorFrom(first);
   for (int s = first; remaining > 0; ++s) {
-    if (s < 1 || s > kLastSector) {
+    if (s < 1 || s > last) {
       fits = false;
       break;
     }

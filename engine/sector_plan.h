@@ -29,9 +29,16 @@ inline int PieceCount(uint32_t sectorSize) {
   return static_cast<int>(sectorSize / static_cast<uint32_t>(PieceSize(sectorSize)));
 }
 
+// The last sector a download from `first` may write. An IPL download (from
+// sector 4) must end before the main firmware's first sector, which its
+// procedure never erases; the others may reach the end of the flash.
+inline int LastSectorFrom(int first) {
+  return first < kMainFirstSector ? kMainFirstSector - 1 : kLastSector;
+}
+
 // The sectors that cover `imageBytes` bytes of data from `first` on, in plan
 // order. Sets `fits` to false (and stops) when the data would need a sector
-// beyond the last one.
+// beyond LastSectorFrom(first).
 std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* sizes, bool& fits);
 
 }  // namespace quillon::engine

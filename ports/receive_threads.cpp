@@ -15,6 +15,10 @@ namespace {
 // it is cut down to it.
 constexpr int kLocalBufferSize = 300;
 
+// The USB receive thread's pace: its start pause, the longest wait of one
+// read, and the pause after a read that completed.
+constexpr uint32_t kUsbPaceMs = 50;
+
 int ClampCount(int bytes) {
   return std::clamp(bytes, 0, kLocalBufferSize);
 }
@@ -70,28 +74,37 @@ void CReceiveUSBThread::Run() {
   uint8_t local[kLocalBufferSize];
   int received = 0;
   int remaining = bytes2BeReceived;
-  platform::Pause(50);
+  platform::Pause(kUsbPaceMs);
   while (remaining > 0) {
     uint32_t n = 0;
+    const int64_t began = platform::NowMs();
     // A read waits up to 50 ms for the printer; one still pending then is
     // cancelled, and the stop request is looked at before the next.
     if (!platform::ReadDeviceWait(usbHandle.load(), local, static_cast<uint32_t>(remaining), &n,
-                                  50)) {
+                                  kUsbPaceMs)) {
       return;
     }
-    if (n == 0) {
+    if (n == 0 && platform::NowMs() - began >= kUsbPaceMs) {
+      // Nothing for the whole wait: the read was still pending, not
+      // completed, and the next one follows at once.
       if (m_hEventKill.IsSet()) return;
       continue;
     }
-    n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
-    StoreAnswer(receivedBuffer, received, local, n);
-    received += static_cast<int>(n);
-    remaining -= static_cast<int>(n);
-    if (remaining == 0) {
-      notifyWindow->usbAnswerEvent.Set();
-      return;
+    if (n > 0) {
+      n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
+      StoreAnswer(receivedBuffer, received, local, n);
+      received += static_cast<int>(n);
+      remaining -= static_cast<int>(n);
+      if (remaining == 0) {
+        notifyWindow->usbAnswerEvent.Set();
+        return;
+      }
     }
-    platform::Pause(50);
+    // The read completed: 50 ms before the next, whatever it brought. A
+    // driver whose reads complete at once with nothing must not make this
+    // loop spin.
+    platform::Pause(kUsbPaceMs);
+    if (m_hEventKill.IsSet()) return;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "ui/dialog.h"
 
+#include "platform/program.h"
 #include "res/resource.h"
 #include "res/templates.h"
 #include "ui/backend.h"
@@ -19,7 +20,8 @@ void SetMainWindow(platform::MessageWindow* window) {
 }
 
 std::string AppTitle() {
-  return res::LoadText(IDS_APP_TITLE).value_or("Quillon");
+  const std::string title = platform::ProgramTitle();
+  return title.empty() ? "Quillon" : title;
 }
 
 Dialog::Dialog(int templateId) : templateId_(templateId) {}

@@ -141,7 +141,8 @@ class Control {
 };
 
 // The application's main window (the window a modeless dialog reports to)
-// and its title (the caption of every message box).
+// and its title (the caption of every message box): the program file's name
+// without its extension.
 platform::MessageWindow* MainWindow();
 void SetMainWindow(platform::MessageWindow* window);
 std::string AppTitle();

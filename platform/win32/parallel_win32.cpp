@@ -2,12 +2,14 @@
 // class driver, for synchronous I/O and without sharing. The IEEE 1284 modes
 // are negotiated with the driver (IOCTL_IEEE1284_NEGOTIATE), which reports
 // the modes it granted; reads take the reverse channel, writes the forward
-// channel, both as the driver carries them out.
+// channel, both as the driver carries them out. The port's time-outs are
+// handed to the driver with the communications calls, as on a serial port.
 
 #include <memory>
 
 #include "platform/device.h"
 #include "platform/win32/printer_win32.h"
+#include "platform/win32/serial_win32.h"
 
 namespace quillon::platform {
 
@@ -36,6 +38,23 @@ class ParallelDevice final : public win32::PrinterDevice {
     const BOOL ok = os_.WriteFile(handle_, data, n, &count, nullptr);
     written = count;
     return ok ? true : FailFromSystem();
+  }
+
+  bool GetTimeouts(CommTimeouts& t) override {
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    COMMTIMEOUTS timeouts{};
+    if (!os_.GetCommTimeouts(handle_, &timeouts)) return FailFromSystem();
+    win32::FromWin32Timeouts(timeouts, t);
+    return true;
+  }
+
+  bool SetTimeouts(const CommTimeouts& t) override {
+    std::shared_lock use(use_);
+    if (closed_.load()) return FailClosed();
+    COMMTIMEOUTS timeouts{};
+    win32::ToWin32Timeouts(t, timeouts);
+    return os_.SetCommTimeouts(handle_, &timeouts) ? true : FailFromSystem();
   }
 
   bool Negotiate(const NegotiationMask& ask, NegotiationMask& granted) override {

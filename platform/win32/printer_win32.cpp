@@ -49,6 +49,12 @@ class SystemCalls final : public PrinterOs {
     return ::GetOverlappedResult(file, overlapped, transferred, wait);
   }
   BOOL CancelIo(HANDLE file) override { return ::CancelIo(file); }
+  BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) override {
+    return ::GetCommTimeouts(file, timeouts);
+  }
+  BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) override {
+    return ::SetCommTimeouts(file, timeouts);
+  }
   DWORD GetLastError() override { return ::GetLastError(); }
   LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
     return ::RegOpenKeyExA(key, subKey, options, access, result);

@@ -72,6 +72,8 @@ class PrinterOs {
   virtual BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
                                    BOOL wait) = 0;
   virtual BOOL CancelIo(HANDLE file) = 0;
+  virtual BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) = 0;
+  virtual BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) = 0;
   virtual DWORD GetLastError() = 0;
   virtual LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
                              PHKEY result) = 0;

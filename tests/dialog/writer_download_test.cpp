@@ -85,7 +85,7 @@ TEST_F(WriterDownload, ASerialDownloadRunsFromFlashNowToTheResult) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Download successfully completed!");
   EXPECT_EQ(boxes[0].flags, ui::kMbIconInformation);
-  EXPECT_EQ(boxes[0].caption, "Quillon");
+  EXPECT_EQ(boxes[0].caption, "dialog_tests");  // the program's own name
   EXPECT_EQ(boxes[0].owner, main);
   EXPECT_EQ(boxes[0].thread, ui->Id());
 

@@ -173,7 +173,7 @@ TEST_F(WriterPortDownload, ASecondUsbLaunchWhileTheSendThreadIsHeldIsRefused) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Send Thread exist!!");
   EXPECT_EQ(boxes[0].flags, ui::kMbIconError);
-  EXPECT_EQ(boxes[0].caption, "Quillon");
+  EXPECT_EQ(boxes[0].caption, "dialog_tests");  // the program's own name
   EXPECT_TRUE(emulated.printer->Transcript().empty());
   EXPECT_EQ(port->DevicesOpen(), 0);  // the printer opened for the launch is let go
   EXPECT_EQ(Count(WM_OPEN_PROGRESS), 0u);

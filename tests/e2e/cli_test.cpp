@@ -1,7 +1,9 @@
 // quillon-flash as a user runs it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,6 +117,17 @@ TEST_F(Cli, ThePortIsOpenedBeforeTheImageIsChecked) {
 
   r = Flash({"-t", "main", "-p", "sim", (dir / "missing.mfw").string()});
   EXPECT_EQ(LastLine(r.out), "result 1007: Unable to open file!");
+}
+
+TEST_F(Cli, AFifoNamedAsAnImageIsRefusedAtOnce) {
+  const fs::path pipe = dir / "pipe.mfw";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult r = Flash({"-t", "main", "-p", "sim", pipe.string()}, 10000);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.status, 1) << r.err;  // not killed at the limit
+  EXPECT_EQ(LastLine(r.out), "result 1007: Unable to open file!");
+  EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 TEST_F(Cli, AnEmptyImageIsRefusedAndJsonSaysSo) {

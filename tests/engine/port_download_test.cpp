@@ -256,5 +256,80 @@ TEST_F(PortDownload, UsbConnectionFailuresGiveTheirCodes) {
   EXPECT_EQ(port->DevicesOpen(), 0);
 }
 
+// Hands the host's bytes to the printer and sets the stop request as soon as
+// the printer has taken in the Nth line status command.
+class StopAtStatus final : public platform::SerialPeer {
+ public:
+  StopAtStatus(const sim::EmulatedLine& emulated, int nth)
+      : inner_(std::make_shared<sim::EmulatorPeer>(emulated.printer, emulated.line)),
+        printer_(emulated.printer),
+        nth_(nth) {}
+  void OnHostBytes(const uint8_t* data, size_t n, int64_t nowMs) override {
+    inner_->OnHostBytes(data, n, nowMs);
+    if (StatusCommands(*printer_) >= nth_) ports::userTerminate = 1;
+  }
+  void OnHostClosed() override { inner_->OnHostClosed(); }
+
+  // Every line status frame that reached the printer, listened to or not.
+  static int StatusCommands(const sim::PrinterEmulator& printer) {
+    const auto t = printer.Transcript();
+    return static_cast<int>(std::count_if(
+        t.begin(), t.end(), [](const auto& e) { return e.kind == sim::CommandKind::kLineStatus; }));
+  }
+
+ private:
+  const std::shared_ptr<sim::EmulatorPeer> inner_;
+  const std::shared_ptr<sim::PrinterEmulator> printer_;
+  const int nth_;
+};
+
+TEST_F(PortDownload, AStopDuringALineCheckSendsNoFurtherCommand) {
+  // The stop comes while the Nth status command waits for its answer, which
+  // the printer keeps back: the first check of the download, or the first
+  // after the IPL restart.
+  struct Case {
+    const char* name;
+    ports::Interface iface;
+    int nth;
+  };
+  const Case cases[] = {
+      {"serial, first check", ports::Interface::kSerial, 1},
+      {"serial, after the restart", ports::Interface::kSerial, 2},
+      {"parallel, first check", ports::Interface::kParallel, 1},
+      {"parallel, after the restart", ports::Interface::kParallel, 2},
+      {"USB, first check", ports::Interface::kUsb, 1},
+      {"USB, after the restart", ports::Interface::kUsb, 2},
+  };
+  const std::string image = WriteImage("boot.ipl", Pattern(131072));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    port = std::make_shared<platform::PrinterPortKnobs>();
+    ports::useUsb = 0;
+    ports::useParallel = 0;
+    ports::userTerminate = 0;
+    options.faults = {{sim::CommandKind::kLineStatus, c.nth, true, 0}};
+    MakePrinter();
+    emulated.line->SetPeer(std::make_shared<StopAtStatus>(emulated, c.nth));
+
+    int code = 0;
+    switch (c.iface) {
+      case ports::Interface::kSerial:
+        code = Run(image, 0, 1);
+        break;
+      case ports::Interface::kParallel:
+        code = RunParallel(image, 0, 1);
+        break;
+      case ports::Interface::kUsb:
+        code = RunUsb(image, 0, 1);
+        break;
+    }
+    EXPECT_EQ(code, kCancelled);
+    EXPECT_EQ(StopAtStatus::StatusCommands(*emulated.printer), c.nth);
+    const Strings commands = Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "status");  // nothing else after it either
+  }
+}
+
 }  // namespace
 }  // namespace quillon::engine

@@ -47,7 +47,7 @@ TEST(SectorPlan, CoversTheImageWithWholeSectors) {
   EXPECT_EQ(Plan(65536, 18), (std::vector<int>{18}));
   EXPECT_EQ(Plan(65537, 18), (std::vector<int>{18, 19}));
   EXPECT_EQ(Plan(32769 - kIplSkip, 4), (std::vector<int>{4}));
-  EXPECT_EQ(Plan(163840 - kIplSkip, 4), (std::vector<int>{4, 5, 6}));
+  EXPECT_EQ(Plan(131072 - kIplSkip, 4), (std::vector<int>{4, 5}));
   EXPECT_TRUE(Plan(32768 - kIplSkip, 4).empty());
   EXPECT_TRUE(Plan(100 - kIplSkip, 4).empty());
   EXPECT_EQ(Plan(1048576, 6), Range(6, 21));
@@ -64,9 +64,15 @@ TEST(SectorPlan, AnImageBeyondTheLastSectorDoesNotFit) {
   EXPECT_TRUE(fits);
   Plan(53 * 65536 + 1, 18, &fits);
   EXPECT_FALSE(fits);
-  Plan(32768 + 66 * 65536, 4, &fits);  // IPL data after the skip: sectors 4..70
+  // IPL data after the skip: sectors 4 and 5 at most, the main firmware's
+  // first sector (6) is out of its reach.
+  EXPECT_EQ(Plan(32768 + 65536, 4, &fits), (std::vector<int>{4, 5}));
   EXPECT_TRUE(fits);
-  Plan(32768 + 66 * 65536 + 1, 4, &fits);
+  Plan(32768 + 65536 + 1, 4, &fits);
+  EXPECT_FALSE(fits);
+  Plan(163840 - kIplSkip, 4, &fits);
+  EXPECT_FALSE(fits);
+  Plan(32768 + 66 * 65536, 4, &fits);
   EXPECT_FALSE(fits);
 }
 

@@ -88,7 +88,7 @@ TEST_F(SerialFailure, OneGoodLineCheckAnswerIsEnough) {
 TEST_F(SerialFailure, AfterTheIplRestartAnotherModelStillCountsAsBusy) {
   // Fine at first, then every line check after the restart says another model.
   for (int n = 2; n <= 31; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
-  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(163840)), 0, 1), kInterfaceBusy);
+  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(131072)), 0, 1), kInterfaceBusy);
 }
 
 TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
@@ -160,6 +160,25 @@ TEST_F(SerialFailure, AMissingImageClosesThePort) {
             kUnableToOpenFile);
   EXPECT_EQ(download.CheckImageFile(dir.string()), kUnableToOpenFile);  // a folder is no image
   EXPECT_EQ(download.CheckImageFile(Main()), kSuccess);
+}
+
+TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
+  const auto image = Pattern(3 * 65536);
+  const std::string path = WriteImage("fw.mfw", image);
+  MakePrinter();
+  // Flash that no command touches keeps this.
+  emulated.printer->LoadImage(std::vector<uint8_t>(sim::kFlashSize, 0x5A));
+  // Emptied once the first sector's block has gone.
+  OnStatus("Calculating checksum", [&] { std::filesystem::resize_file(path, 0); });
+
+  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(download.DownloadSerial("", path, 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+            kDataFileError);
+  download.EndDownload();
+  EXPECT_EQ(Commands(),
+            (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7", "checksum"}));
+  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
+  EXPECT_EQ(Flash(8), std::vector<uint8_t>(65536, 0x5A));
 }
 
 TEST_F(SerialFailure, EndDownloadFreesWhatAFailureLeft) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -186,6 +187,52 @@ TEST_F(ReceiveThreadTest, AStopEndsAPendingUsbReadWithinFiftyMsWithoutTheEvent) 
     EXPECT_FALSE(window.usbAnswerEvent.IsSet());
   }
   EXPECT_EQ(Posted(WM_USB_RECEIVE_ENDED), 2);
+}
+
+// A USB driver whose reads complete at once with nothing, however long they
+// may wait. It gives up after kLimit reads, so that a reader that does not
+// pause ends instead of holding the clock for ever.
+class InstantEmptyReads final : public platform::ForwardingDevice {
+ public:
+  static constexpr int kLimit = 200;
+  using ForwardingDevice::ForwardingDevice;
+
+  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t) override {
+    got = 0;
+    if (++reads_ > kLimit) {
+      platform::SetLastError(platform::kErrorGenFailure);
+      return false;
+    }
+    return ForwardingDevice::ReadWait(data, n, got, 0);
+  }
+  // The wrapped device belongs to its own handle.
+  void Close() override {}
+
+ private:
+  std::atomic<int> reads_{0};
+};
+
+TEST_F(ReceiveThreadTest, UsbReadsThatCompleteAtOnceWithNothingComeEvery50Ms) {
+  // `usb` notes each read the wrapper hands on.
+  const platform::Handle own =
+      usbHandle.exchange(platform::RegisterDevice(std::make_shared<InstantEmptyReads>(usb)));
+  auto thread = std::make_unique<CReceiveUSBThread>(2, &window);
+  platform::Pause(1000);
+
+  Times firstSecond;
+  for (int64_t at : usb->Starts()) {
+    if (at < 1000) firstSecond.push_back(at);
+  }
+  Times expected;
+  for (int64_t at = 50; at < 1000; at += 50) expected.push_back(at);
+  EXPECT_EQ(firstSecond, expected);  // 19 reads: the start pause, then one per 50 ms
+
+  const int64_t t0 = clock.NowMs();
+  thread->Stop();
+  EXPECT_LE(clock.NowMs() - t0, 50);
+  EXPECT_FALSE(window.usbAnswerEvent.IsSet());
+  thread.reset();
+  platform::CloseDevice(usbHandle.exchange(own));
 }
 
 TEST_F(ReceiveThreadTest, AnEmptyParallelReadIsRetriedEvery750MsUntilTheStop) {

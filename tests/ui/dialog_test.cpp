@@ -453,7 +453,7 @@ TEST_F(DialogTest, MessageBoxesAreRecordedWithTheirOwnerAndThread) {
   const auto boxes = backend.MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, "from the window");
-  EXPECT_EQ(boxes[0].caption, "Quillon");
+  EXPECT_EQ(boxes[0].caption, "ui_tests");  // the program's own name
   EXPECT_EQ(boxes[0].flags, kMbIconError);
   EXPECT_EQ(boxes[0].owner, w);
   EXPECT_EQ(boxes[0].ownerTemplate, kTestDialog);

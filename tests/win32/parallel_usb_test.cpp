@@ -84,6 +84,9 @@ class FakeWin32 final : public win32::PrinterOs {
   Bytes sent;        // every byte a write took
   std::set<HANDLE> openHandles;
   std::set<HKEY> openKeys;
+  // The time-outs the driver holds; with timeoutsError set, both calls fail.
+  COMMTIMEOUTS driverTimeouts{};
+  DWORD timeoutsError = 0;
 
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                      DWORD disposition, DWORD flags, HANDLE templateFile) override {
@@ -182,6 +185,25 @@ class FakeWin32 final : public win32::PrinterOs {
   BOOL CancelIo(HANDLE file) override {
     log.push_back("CancelIo " + names_[file]);
     if (pending_) pending_->cancelled = true;
+    return TRUE;
+  }
+
+  BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) override {
+    log.push_back("GetCommTimeouts " + names_[file]);
+    if (timeoutsError) {
+      lastError_ = timeoutsError;
+      return FALSE;
+    }
+    *timeouts = driverTimeouts;
+    return TRUE;
+  }
+  BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) override {
+    log.push_back("SetCommTimeouts " + names_[file]);
+    if (timeoutsError) {
+      lastError_ = timeoutsError;
+      return FALSE;
+    }
+    driverTimeouts = *timeouts;
     return TRUE;
   }
 
@@ -425,6 +447,34 @@ TEST_F(Win32Parallel, ReadsAndWritesAreSynchronousCallsOfTheDriver) {
   Dcb dcb;
   EXPECT_FALSE(device_->GetState(dcb));
   EXPECT_EQ(LastError(), kErrorInvalidFunction);
+}
+
+TEST_F(Win32Parallel, TimeOutsGoToTheDriverAsOnASerialPort) {
+  // What the port layer sets before a line check, through the handle.
+  const Handle h = RegisterDevice(device_);
+  const CommTimeouts asked{2000, 2000, 3000, 250, 1000};
+  ASSERT_TRUE(SetLineTimeouts(h, asked)) << LastErrorText();
+  EXPECT_EQ(os_.driverTimeouts.ReadIntervalTimeout, 2000u);
+  EXPECT_EQ(os_.driverTimeouts.ReadTotalTimeoutMultiplier, 2000u);
+  EXPECT_EQ(os_.driverTimeouts.ReadTotalTimeoutConstant, 3000u);
+  EXPECT_EQ(os_.driverTimeouts.WriteTotalTimeoutMultiplier, 250u);
+  EXPECT_EQ(os_.driverTimeouts.WriteTotalTimeoutConstant, 1000u);
+
+  os_.driverTimeouts = {1, 2, 3, 4, 5};
+  CommTimeouts held;
+  ASSERT_TRUE(GetLineTimeouts(h, held)) << LastErrorText();
+  EXPECT_EQ(held, (CommTimeouts{1, 2, 3, 4, 5}));
+  EXPECT_EQ(os_.log, (Strings{"SetCommTimeouts device#1", "GetCommTimeouts device#1"}));
+
+  // A driver that has no time-outs: its error, and nothing changed.
+  os_.timeoutsError = ERROR_NOT_SUPPORTED;
+  EXPECT_FALSE(SetLineTimeouts(h, asked));
+  EXPECT_EQ(LastError(), kErrorNotSupported);
+  CommTimeouts untouched{9, 9, 9, 9, 9};
+  EXPECT_FALSE(GetLineTimeouts(h, untouched));
+  EXPECT_EQ(untouched, (CommTimeouts{9, 9, 9, 9, 9}));
+  EXPECT_EQ(os_.driverTimeouts.ReadIntervalTimeout, 1u);
+  EXPECT_TRUE(CloseDevice(h));
 }
 
 // ---------------------------------------------------------------------------

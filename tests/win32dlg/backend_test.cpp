@@ -548,7 +548,8 @@ TEST_F(Win32Backend, AMessageBoxBlocksOnlyTheThreadThatShowsIt) {
     probe::CommonDialogWatcher& watcher;
     ~Release() { watcher.Hold(false); }
   } release{watcher};
-  ASSERT_NE(probe::WaitForTopLevel("Quillon", 10000), kNoWindow);
+  // The box is titled with the program's name.
+  ASSERT_NE(probe::WaitForTopLevel("win32dlg_tests", 10000), kNoWindow);
   // The owner is disabled while its box is up, but its thread goes on.
   EXPECT_FALSE(probe::IsEnabled(w));
   EXPECT_EQ(dialog.Send(kAnswer, 0, 4), 8);

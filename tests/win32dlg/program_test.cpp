@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,10 +29,10 @@ class Win32QuillonExe : public ::testing::Test {
     if (process && !process->Wait(0)) process->Kill();
   }
 
-  // Starts Quillon.exe (with command-line text, which it ignores) and waits
-  // for its main dialog.
-  void Start(const std::string& arguments = {}) {
-    std::string line = testing::QuotedProgram(QUILLON_EXE);
+  // Starts Quillon.exe, or a copy of it (with command-line text, which it
+  // ignores) and waits for its main dialog.
+  void Start(const std::string& arguments = {}, const std::string& program = QUILLON_EXE) {
+    std::string line = testing::QuotedProgram(program);
     if (!arguments.empty()) line += " " + arguments;
     process = probe::Process::Start(line);
     ASSERT_NE(process, nullptr) << line;
@@ -71,6 +72,27 @@ TEST_F(Win32QuillonExe, TheLastResultShownIsTheExitCode) {
   const std::optional<uint32_t> code = process->Wait(20000);
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 1013u);
+}
+
+TEST_F(Win32QuillonExe, ARenamedCopyTitlesItsMessageBoxesWithItsOwnName) {
+  namespace fs = std::filesystem;
+  // Next to the original, with whatever the program finds there.
+  const fs::path original = testing::WindowsPath(QUILLON_EXE);
+  const fs::path copy = original.parent_path() / "flash.exe";
+  fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+  Start({}, copy.string());
+  probe::CommonDialogWatcher watcher(process->Id());
+  probe::Click(main, IDC_SERIAL);
+  ASSERT_TRUE(probe::PostClick(main, IDC_FLASH_NOW));
+  ASSERT_TRUE(watcher.WaitForMessageBoxes(1, 20000));
+  EXPECT_EQ(watcher.MessageBoxes()[0].text, "Illegal COM port set!");
+  EXPECT_EQ(watcher.MessageBoxes()[0].caption, "flash");
+
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::ControlEnabled(main, IDC_EXIT); }, 10000));
+  ASSERT_TRUE(probe::PostClick(main, IDC_EXIT));
+  ASSERT_TRUE(process->Wait(20000).has_value());
+  std::error_code ignored;
+  fs::remove(copy, ignored);
 }
 
 }  // namespace

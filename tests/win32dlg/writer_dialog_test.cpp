@@ -167,7 +167,7 @@ TEST_F(Win32WriterDialog, FlashNowWithoutAPortShowsWhyAndGivesTheControlsBack) {
   const auto boxes = watcher.MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Illegal COM port set!");
-  EXPECT_EQ(boxes[0].caption, "Quillon");
+  EXPECT_EQ(boxes[0].caption, "win32dlg_tests");  // the program's own name
   EXPECT_EQ(boxes[0].owner, main);
   EXPECT_EQ(boxes[0].icon, probe::BoxIcon::kError);
   EXPECT_EQ(boxes[0].thread, probe::WindowThread(main));
