@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "engine/sector_plan.h"
 #include "platform/fake_printer_port.h"
 
 namespace quillon::soak {
@@ -344,7 +345,8 @@ Scenario DrawScenario(uint64_t seed, Interface iface) {
   }
 
   const int first = s.FirstSector();
-  const int available = sim::kSectorCount - first + 1;
+  // An IPL image may only reach the sector before the main firmware's.
+  const int available = engine::LastSectorFrom(first) - first + 1;
   const int64_t skip = ipl ? kIplSkip : 0;
   switch (s.image) {
     case ImageKind::kValid:
@@ -352,7 +354,7 @@ Scenario DrawScenario(uint64_t seed, Interface iface) {
         // At most 32 KiB: nothing past the skipped part, no sector to send.
         s.imageBytes = Uniform64(rng, 0, kIplSkip);
       } else {
-        const int count = Uniform(rng, 1, 4);
+        const int count = Uniform(rng, 1, std::min(4, available));
         const int64_t last =
             static_cast<int64_t>(sim::PrinterEmulator::SectorSize(first + count - 1));
         const int64_t tail = Chance(rng, 20) ? last : Uniform64(rng, 1, last);
