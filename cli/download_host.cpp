@@ -1,7 +1,11 @@
 #include "cli/download_host.h"
 
+#include <cstdlib>
+#include <functional>
+
 #include "app/launch.h"
 #include "cli/interrupts.h"
+#include "cli/report.h"
 #include "engine/result_codes.h"
 #include "platform/clock.h"
 #include "platform/device.h"
@@ -15,6 +19,47 @@ namespace {
 
 // The progress display is refreshed as often as the progress window is.
 constexpr uint32_t kRefreshMs = 500;
+// How long a download stopped by force has to end before the program ends
+// without it.
+constexpr uint32_t kStopGraceMs = 2000;
+
+// Ends the program when a download stopped by force has not ended within
+// kStopGraceMs: a thread stuck in a system call (an open or a read that does
+// not return) must not keep the program alive. `giveUp` reports and ends the
+// process; it runs at most once, and never after End.
+class StopWatchdog {
+ public:
+  explicit StopWatchdog(std::function<void()> giveUp)
+      : giveUp_(std::move(giveUp)), thread_([this] { Watch(); }) {}
+  ~StopWatchdog() { End(); }
+  StopWatchdog(const StopWatchdog&) = delete;
+  StopWatchdog& operator=(const StopWatchdog&) = delete;
+
+  // Set when the download is stopped by force.
+  platform::Event stopped{true};
+
+  // The download is over (or never started): the watchdog retires. If it has
+  // already given up, this waits for the end of the process.
+  void End() {
+    claimed_.exchange(true);
+    ended_.Set();
+    stopped.Set();
+    thread_.Join();
+  }
+
+ private:
+  void Watch() {
+    stopped.Wait();
+    if (ended_.Wait(kStopGraceMs)) return;
+    if (claimed_.exchange(true)) return;
+    giveUp_();
+  }
+
+  const std::function<void()> giveUp_;
+  platform::Event ended_{true};
+  std::atomic<bool> claimed_{false};
+  platform::Thread thread_;
+};
 
 // Why a port did not open, in words for the user; empty if the system gave
 // no reason.
@@ -144,16 +189,17 @@ int RunDownload(const Options& o, std::string& reportedPort) {
     ~ForgetWindow() { ports::mainWindow = nullptr; }
   } forgetWindow;
 
+  // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
+  // and a second one stops the program.
+  window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
+  StopWatchdog watchdog([&] { std::_Exit(Report(o, engine::kCancelled, reportedPort)); });
+  Interrupts interrupts(window.phase, view, &watchdog.stopped);
   if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
     return code;
   }
 
   bool forced = false;
   {
-    // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
-    // and a second one stops the program.
-    window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
-    Interrupts interrupts(window.phase, view);
     platform::Event stopRefresh(true);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(kRefreshMs)) view.Tick();
@@ -161,6 +207,7 @@ int RunDownload(const Options& o, std::string& reportedPort) {
     app::DownloadThread thread = app::StartDownload(request, download, window);
     window.finished.Wait();
     thread = {};  // joins
+    watchdog.End();
     stopRefresh.Set();
     refresh.Join();
     forced = interrupts.Forced();

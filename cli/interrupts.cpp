@@ -33,10 +33,15 @@ void Interrupts::OnTerminate() {
   Stop("terminated: stopping the download");
 }
 
+void Interrupts::OnHangUp() {
+  if (phase_ == kStarting) OnInterrupt();
+}
+
 void Interrupts::Stop(const char* why) {
   forced_ = true;
   ports::userTerminate = 1;
   view_.Note(std::string("quillon-flash: ") + why);
+  if (stopped_) stopped_->Set();
 }
 
 }  // namespace quillon::cli
