@@ -3,10 +3,12 @@
 // clock.
 //
 // Choices worth knowing:
-// - Exclusive use: flock(LOCK_EX | LOCK_NB) on the open device, plus TIOCEXCL
-//   (which root ignores, hence the lock). A second open, in this process or
-//   another, fails with a sharing violation. TIOCEXCL is cleared again on
-//   close: the tty keeps the flag while any other descriptor holds it open.
+// - Exclusive use: flock(LOCK_EX | LOCK_NB) on the open device. A second
+//   open, in this process or another that takes the same care, fails with a
+//   sharing violation. The lock goes with the descriptor, so a program that
+//   is killed leaves nothing behind. TIOCEXCL is not used: the tty keeps that
+//   flag for as long as any other descriptor holds it open, so a killed
+//   program would leave the line closed to every other user (root aside).
 // - Lines without modem lines (a pseudo-terminal) fail the modem ioctls with
 //   ENOTTY (older kernels: EINVAL). That is taken as "no modem lines": raising
 //   DTR or RTS is then a no-op and DSR output flow control lets data through.
@@ -573,8 +575,7 @@ void PosixSerialDevice::Close() {
   (void)woken;  // the pipe is empty: the byte always fits
   std::unique_lock io(io_);
   (void)TcSetAttr(fd_, original_);  // a line that has hung up refuses: nothing to keep
-  (void)::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);  // also releases the lock
+  ::close(fd_);                     // also releases the lock
   ::close(wakeRead_);
   ::close(wakeWrite_);
 }
@@ -616,15 +617,13 @@ bool IsOwnTerminal(int fd) {
 std::shared_ptr<SerialDevice> OpenOsSerial(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    SetLastErrorFromErrno(errno);  // EBUSY: another program has the line exclusively
+    SetLastErrorFromErrno(errno);  // EBUSY: another program has the line exclusively (TIOCEXCL)
     return nullptr;
   }
-  bool exclusive = false;
   termios original{};
   bool changed = false;  // the settings are no longer `original`
   auto fail = [&](int err) -> std::shared_ptr<SerialDevice> {
     if (changed) (void)TcSetAttr(fd, original);
-    if (exclusive) (void)::ioctl(fd, TIOCNXCL);
     ::close(fd);
     SetLastErrorFromErrno(err);
     return nullptr;
@@ -635,8 +634,6 @@ std::shared_ptr<SerialDevice> OpenOsSerial(const std::string& path) {
     const int err = errno;
     return fail(err == EWOULDBLOCK ? EBUSY : err);
   }
-  // Keep out other openers that do not take the lock (ignored for root).
-  exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
   if (::tcgetattr(fd, &original) != 0) return fail(errno);
   termios t = original;
