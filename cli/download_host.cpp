@@ -189,17 +189,17 @@ int RunDownload(const Options& o, std::string& reportedPort) {
     ~ForgetWindow() { ports::mainWindow = nullptr; }
   } forgetWindow;
 
-  // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
-  // and a second one stops the program.
-  window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
-  StopWatchdog watchdog([&] { std::_Exit(Report(o, engine::kCancelled, reportedPort)); });
-  Interrupts interrupts(window.phase, view, &watchdog.stopped);
-  if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
-    return code;
-  }
-
   bool forced = false;
   {
+    // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
+    // and a second one stops the program. Interrupts are taken from before the
+    // launch on, which may itself be stuck (in the open of a port or image).
+    window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
+    StopWatchdog watchdog([&] { std::_Exit(Report(o, engine::kCancelled, reportedPort)); });
+    Interrupts interrupts(window.phase, view, &watchdog.stopped);
+    if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
+      return code;
+    }
     platform::Event stopRefresh(true);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(kRefreshMs)) view.Tick();
