@@ -79,6 +79,9 @@ TEST_F(Cli, ClosedStandardDescriptorsNeverLeadToThePrinter) {
     const std::string name = cases[i].name;
     const ProcessResult r = runs[i].result.get();
     EXPECT_EQ(r.status, 0) << name << "\n" << r.out;
+    if (cases[i].streams.out == Sink::kCaptured) {
+      EXPECT_EQ(LastLine(r.out), "result 1: Download successfully completed!") << name;
+    }
     ASSERT_EQ(runs[i].sim.Stop(), 0) << name;
     const std::string transcript = ReadText(dir / (name + ".log"));
     EXPECT_NE(transcript.find("erase"), std::string::npos) << name << "\n" << transcript;
@@ -100,15 +103,18 @@ TEST_F(Cli, AHangUpCancelsWhileSwitchingAndIsIgnoredOnceFlashing) {
   };
   const std::string image = Image("fonts.bin", 70000);
   std::vector<std::future<ProcessResult>> runs;
+  std::vector<std::chrono::steady_clock::time_point> hungUpAt(std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {
     const fs::path flash = dir / ("hup" + std::to_string(i) + ".flash");
-    runs.push_back(std::async(std::launch::async, [this, flash, image, at = cases[i].at] {
-      return Flash({"-t", "font", "-p", "sim:flash=" + flash.string(), image}, 60000, {},
-                   SignalsAt({{at, SIGHUP}}));
-    }));
+    runs.push_back(
+        std::async(std::launch::async, [this, flash, image, at = cases[i].at, &sent = hungUpAt[i]] {
+          return Flash({"-t", "font", "-p", "sim:flash=" + flash.string(), image}, 60000, {},
+                       SignalsAt({{at, SIGHUP}}, &sent));
+        }));
   }
   for (size_t i = 0; i < std::size(cases); ++i) {
     const ProcessResult r = runs[i].get();
+    EXPECT_NE(hungUpAt[i], std::chrono::steady_clock::time_point{}) << cases[i].at << "\n" << r.err;
     EXPECT_EQ(r.status, cases[i].status) << cases[i].at << "\n" << r.err;
     EXPECT_EQ(LastLine(r.out), cases[i].line) << cases[i].at;
   }
