@@ -1,10 +1,12 @@
 #include "cli/download_host.h"
 
 #include <cstdlib>
+#include <functional>
 
 #include "app/launch.h"
 #include "cli/hints.h"
 #include "cli/interrupts.h"
+#include "cli/report.h"
 #include "cli/terminal.h"
 #include "engine/result_codes.h"
 #include "platform/clock.h"
@@ -20,6 +22,47 @@ namespace {
 
 // The progress display is refreshed as often as the progress window is.
 constexpr uint32_t kRefreshMs = 500;
+// How long a download stopped by force has to end before the program ends
+// without it.
+constexpr uint32_t kStopGraceMs = 2000;
+
+// Ends the program when a download stopped by force has not ended within
+// kStopGraceMs: a thread stuck in a system call (an open or a read that does
+// not return) must not keep the program alive. `giveUp` reports and ends the
+// process; it runs at most once, and never after End.
+class StopWatchdog {
+ public:
+  explicit StopWatchdog(std::function<void()> giveUp)
+      : giveUp_(std::move(giveUp)), thread_([this] { Watch(); }) {}
+  ~StopWatchdog() { End(); }
+  StopWatchdog(const StopWatchdog&) = delete;
+  StopWatchdog& operator=(const StopWatchdog&) = delete;
+
+  // Set when the download is stopped by force.
+  platform::Event stopped{true};
+
+  // The download is over (or never started): the watchdog retires. If it has
+  // already given up, this waits for the end of the process.
+  void End() {
+    claimed_.exchange(true);
+    ended_.Set();
+    stopped.Set();
+    thread_.Join();
+  }
+
+ private:
+  void Watch() {
+    stopped.Wait();
+    if (ended_.Wait(kStopGraceMs)) return;
+    if (claimed_.exchange(true)) return;
+    giveUp_();
+  }
+
+  const std::function<void()> giveUp_;
+  platform::Event ended_{true};
+  std::atomic<bool> claimed_{false};
+  platform::Thread thread_;
+};
 
 // Why a port did not open, in words for the user; empty if the system gave
 // no reason. A built-in printer that could not be made says why.
@@ -176,17 +219,23 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
     }
   } record{after, download};
 
-  if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
-    return code;
-  }
-
   bool forced = false;
   {
     // Over USB and the parallel port there is no Cancel: Ctrl-C only warns,
-    // and a second one stops the program.
+    // and a second one stops the program. Interrupts are taken from before the
+    // launch on, which may itself be stuck (in the open of a port or image).
     window.phase = request.interface == app::Interface::kSerial ? kStarting : kFlashing;
-    Interrupts interrupts(window.phase, view);
+    // A download that had completed before it was stopped only has its
+    // closing wait left: it still counts as done.
+    StopWatchdog watchdog([&] {
+      const bool done = download.HowFar() == engine::Reached::kCompleted;
+      std::_Exit(Report(o, done ? engine::kSuccess : engine::kCancelled, reportedPort));
+    });
+    Interrupts interrupts(window.phase, view, &watchdog.stopped);
     interrupts.Follow([&download] { return download.HowFar(); });
+    if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
+      return code;
+    }
     platform::Event stopRefresh(true);
     platform::Thread refresh([&] {
       while (!stopRefresh.Wait(kRefreshMs)) view.Tick();
@@ -194,6 +243,7 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
     app::DownloadThread thread = app::StartDownload(request, download, window);
     window.finished.Wait();
     thread = {};  // joins
+    watchdog.End();
     stopRefresh.Set();
     refresh.Join();
     forced = interrupts.Forced();

@@ -57,6 +57,10 @@ void Interrupts::OnTerminate() {
   Stop("terminated: stopping the download");
 }
 
+void Interrupts::OnHangUp() {
+  if (phase_ == kStarting) OnInterrupt();
+}
+
 void Interrupts::Stop(const char* what) {
   forced_ = true;
   ports::userTerminate = 1;
@@ -67,6 +71,7 @@ void Interrupts::Stop(const char* what) {
   }
   const engine::Reached reached = howFar ? howFar() : engine::Reached::kNothing;
   view_.Stopped(std::string("quillon-flash: ") + what + ": " + WhatAStopLeaves(reached));
+  if (stopped_) stopped_->Set();
 }
 
 }  // namespace quillon::cli

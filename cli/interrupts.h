@@ -3,7 +3,10 @@
 // and its line checked, Ctrl-C cancels as the progress window's Cancel does.
 // Once flashing has begun the first Ctrl-C only warns; a second one within
 // 5 s stops the download. A request to terminate the program (SIGTERM, or
-// Ctrl-Break and closing the console on Windows) stops it at once.
+// Ctrl-Break and closing the console on Windows) stops it at once. A hang-up
+// of the terminal (SIGHUP) cancels as Ctrl-C does while the printer is being
+// switched, and is ignored once flashing has begun: the download runs to its
+// end with its output lost.
 //
 // The rules are portable (interrupts.cpp); how the requests arrive is not:
 // interrupts_posix.cpp takes the signals on a thread of their own,
@@ -18,11 +21,20 @@
 
 #include "cli/progress_view.h"
 #include "engine/flash_download.h"
+#include "platform/event.h"
 
 namespace quillon::cli {
 
 // The download's phases as Ctrl-C sees them.
 enum Phase { kStarting, kFlashing, kEnded };
+
+// Makes the process safe to run with its standard streams gone: a closed
+// descriptor 0, 1 or 2 is opened on the null device (so that no port or file
+// opened later takes its place and receives the program's output), and
+// writing to a broken pipe fails as an ordinary write error instead of ending
+// the program. Output that cannot be written is lost; the download goes on.
+// Call first thing in main.
+void PrepareProcess();
 
 // Routes interrupts to the program rather than letting them end it. Call once
 // at the start, before any other thread is made; interrupts that come before
@@ -35,7 +47,8 @@ bool StderrIsTerminal();
 class Interrupts {
  public:
   // Handles interrupts from now until destruction, following `phase`.
-  Interrupts(const std::atomic<int>& phase, ProgressView& view);
+  // `stopped`, if given, is set when the download is stopped by force.
+  Interrupts(const std::atomic<int>& phase, ProgressView& view, platform::Event* stopped = nullptr);
   ~Interrupts();
   Interrupts(const Interrupts&) = delete;
   Interrupts& operator=(const Interrupts&) = delete;
@@ -52,12 +65,14 @@ class Interrupts {
   // them (from one thread at a time).
   void OnInterrupt();
   void OnTerminate();
+  void OnHangUp();
 
  private:
   void Stop(const char* what);
 
   const std::atomic<int>& phase_;
   ProgressView& view_;
+  platform::Event* const stopped_;
   std::atomic<bool> forced_{false};
   std::mutex reachedMutex_;
   std::function<engine::Reached()> reached_;  // guarded by reachedMutex_

@@ -1,11 +1,13 @@
-// Interrupts on POSIX systems: SIGINT, SIGTERM (and SIGUSR1, which only ends
-// the waiting thread) are blocked in every thread and taken by sigwait on a
-// thread of their own.
+// Interrupts on POSIX systems: SIGINT, SIGTERM, SIGHUP (and SIGUSR1, which
+// only ends the waiting thread) are blocked in every thread and taken by
+// sigwait on a thread of their own. SIGPIPE is ignored.
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "cli/interrupts.h"
@@ -19,11 +21,29 @@ sigset_t TakenSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGUSR1);
   return set;
 }
 
+bool IsClosed(int fd) {
+  return ::fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+}
+
 }  // namespace
+
+void PrepareProcess() {
+  // In order, so that each open takes the lowest free descriptor: this one.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (!IsClosed(fd)) continue;
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 void PrepareInterrupts() {
   // Threads made later inherit the mask.
@@ -47,6 +67,8 @@ struct Interrupts::Source {
           owner.OnTerminate();
         } else if (signal == SIGINT) {
           owner.OnInterrupt();
+        } else if (signal == SIGHUP) {
+          owner.OnHangUp();
         }
       }
     });
@@ -61,8 +83,8 @@ struct Interrupts::Source {
   std::thread thread;
 };
 
-Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view)
-    : phase_(phase), view_(view), source_(std::make_unique<Source>(*this)) {}
+Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view, platform::Event* stopped)
+    : phase_(phase), view_(view), stopped_(stopped), source_(std::make_unique<Source>(*this)) {}
 
 Interrupts::~Interrupts() = default;
 

@@ -50,6 +50,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+void PrepareProcess() {
+  // The ports are opened as handles, never as C runtime descriptors, so none
+  // can take the place of a closed standard stream; and a broken pipe is an
+  // ordinary write error. Nothing to do.
+}
+
 void PrepareInterrupts() {
   Routing& r = Route();
   std::lock_guard lock(r.mutex);
@@ -79,8 +85,8 @@ struct Interrupts::Source {
   }
 };
 
-Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view)
-    : phase_(phase), view_(view), source_(std::make_unique<Source>(*this)) {}
+Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view, platform::Event* stopped)
+    : phase_(phase), view_(view), stopped_(stopped), source_(std::make_unique<Source>(*this)) {}
 
 Interrupts::~Interrupts() = default;
 

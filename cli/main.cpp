@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "cli/download_host.h"
+#include "cli/interrupts.h"
 #include "cli/options.h"
 #include "cli/report.h"
 
 int main(int argc, char** argv) {
   using namespace quillon::cli;
+  PrepareProcess();
   Options options;
   std::string error;
   switch (ParseCommandLine(argc, argv, options, error)) {

@@ -3,10 +3,12 @@
 // clock.
 //
 // Choices worth knowing:
-// - Exclusive use: flock(LOCK_EX | LOCK_NB) on the open device, plus TIOCEXCL
-//   (which root ignores, hence the lock). A second open, in this process or
-//   another, fails with a sharing violation. TIOCEXCL is cleared again on
-//   close: the tty keeps the flag while any other descriptor holds it open.
+// - Exclusive use: flock(LOCK_EX | LOCK_NB) on the open device. A second
+//   open, in this process or another that takes the same care, fails with a
+//   sharing violation. The lock goes with the descriptor, so a program that
+//   is killed leaves nothing behind. TIOCEXCL is not used: the tty keeps that
+//   flag for as long as any other descriptor holds it open, so a killed
+//   program would leave the line closed to every other user (root aside).
 // - Lines without modem lines (a pseudo-terminal) fail the modem ioctls with
 //   ENOTTY (older kernels: EINVAL). That is taken as "no modem lines": raising
 //   DTR or RTS is then a no-op and DSR output flow control lets data through.
@@ -20,6 +22,12 @@
 // - Close() may come while another thread is inside Read or Write: a wake-up
 //   pipe ends their waits, and the descriptor is closed only after they have
 //   left, so it is never reused under them.
+// - The line's termios settings as they were found at open are put back on
+//   close, so that a terminal used as a port is not left in raw mode.
+// - The program's own terminal is never taken as a port: raw mode on it would
+//   take Ctrl-C away from the user and garble the screen. The controlling
+//   terminal (whatever name it is opened by, /dev/tty included) and any
+//   terminal on the standard descriptors fail to open as "in use".
 
 #include "platform/posix/serial_posix.h"
 
@@ -27,6 +35,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -288,8 +297,8 @@ int PollTimeout(int64_t deadline, int64_t now) {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  PosixSerialDevice(int fd, int wakeRead, int wakeWrite)
-      : fd_(fd), wakeRead_(wakeRead), wakeWrite_(wakeWrite) {}
+  PosixSerialDevice(int fd, int wakeRead, int wakeWrite, const termios& original)
+      : fd_(fd), wakeRead_(wakeRead), wakeWrite_(wakeWrite), original_(original) {}
   ~PosixSerialDevice() override { Close(); }
   PosixSerialDevice(const PosixSerialDevice&) = delete;
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
@@ -319,6 +328,7 @@ class PosixSerialDevice final : public SerialDevice {
   const int fd_;
   const int wakeRead_;
   const int wakeWrite_;
+  const termios original_;  // the settings found at open, put back on close
   std::atomic<bool> closed_{false};
   // Held shared by every call that uses fd_, exclusively by Close.
   std::shared_mutex io_;
@@ -564,8 +574,8 @@ void PosixSerialDevice::Close() {
   const ssize_t woken = ::write(wakeWrite_, &byte, 1);
   (void)woken;  // the pipe is empty: the byte always fits
   std::unique_lock io(io_);
-  (void)::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);  // also releases the lock
+  (void)TcSetAttr(fd_, original_);  // a line that has hung up refuses: nothing to keep
+  ::close(fd_);                     // also releases the lock
   ::close(wakeRead_);
   ::close(wakeWrite_);
 }
@@ -585,41 +595,59 @@ int OpenWakePipe(int fds[2]) {
   return 0;
 }
 
+// Whether `fd` is the terminal the program runs on: the controlling terminal
+// of its session, or a terminal on one of the standard descriptors.
+bool IsOwnTerminal(int fd) {
+  const pid_t session = ::getsid(0);
+  if (session >= 0 && ::tcgetsid(fd) == session) return true;
+  struct stat port {};
+  if (::fstat(fd, &port) != 0 || !S_ISCHR(port.st_mode)) return false;
+  for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+    struct stat st {};
+    if (::isatty(standard) && ::fstat(standard, &st) == 0 && S_ISCHR(st.st_mode) &&
+        st.st_rdev == port.st_rdev) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenOsSerial(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    SetLastErrorFromErrno(errno);  // EBUSY: another program has the line exclusively
+    SetLastErrorFromErrno(errno);  // EBUSY: another program has the line exclusively (TIOCEXCL)
     return nullptr;
   }
-  bool exclusive = false;
+  termios original{};
+  bool changed = false;  // the settings are no longer `original`
   auto fail = [&](int err) -> std::shared_ptr<SerialDevice> {
-    if (exclusive) (void)::ioctl(fd, TIOCNXCL);
+    if (changed) (void)TcSetAttr(fd, original);
     ::close(fd);
     SetLastErrorFromErrno(err);
     return nullptr;
   };
   if (!::isatty(fd)) return fail(ENOTTY);
+  if (IsOwnTerminal(fd)) return fail(EBUSY);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     return fail(err == EWOULDBLOCK ? EBUSY : err);
   }
-  // Keep out other openers that do not take the lock (ignored for root).
-  exclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) return fail(errno);
+  if (::tcgetattr(fd, &original) != 0) return fail(errno);
+  termios t = original;
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
+  changed = true;
   if (const int err = TcSetAttr(fd, t); err != 0) return fail(err);
   if (const int err = SetModemLines(fd, TIOCM_DTR | TIOCM_RTS, true); err != 0) return fail(err);
 
   int wake[2];
   if (const int err = OpenWakePipe(wake); err != 0) return fail(err);
-  return std::make_shared<PosixSerialDevice>(fd, wake[0], wake[1]);
+  return std::make_shared<PosixSerialDevice>(fd, wake[0], wake[1], original);
 }
 
 }  // namespace quillon::platform

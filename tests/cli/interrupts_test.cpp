@@ -16,6 +16,8 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace quillon::cli {
@@ -149,16 +151,81 @@ TEST_F(InterruptsTest, AStopSaysWhatTheDownloadHasDone) {
   }
 }
 
-#ifndef _WIN32
-// The POSIX part: a real SIGINT reaches the rules through the signal thread.
-TEST_F(InterruptsTest, ASignalReachesTheRules) {
+TEST_F(InterruptsTest, AHangUpCancelsOnlyWhileThePrinterIsSwitched) {
   ASSERT_NE(out_, nullptr);
-  Interrupts interrupts(phase_, view_);
-  ASSERT_EQ(kill(getpid(), SIGINT), 0);
-  for (int waited = 0; waited < 5000 && ports::userTerminate == 0; waited += 10) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  struct Case {
+    int phase;
+    int userTerminate;
+  };
+  for (const Case c : {Case{kStarting, 1}, Case{kFlashing, 0}, Case{kEnded, 0}}) {
+    ports::userTerminate = 0;
+    phase_ = c.phase;
+    platform::Event stopped(true);
+    Interrupts interrupts(phase_, view_, &stopped);
+    interrupts.OnHangUp();
+    interrupts.OnHangUp();  // a second one changes nothing either
+    EXPECT_EQ(ports::userTerminate, c.userTerminate) << c.phase;
+    EXPECT_FALSE(interrupts.Forced()) << c.phase;
+    EXPECT_FALSE(stopped.IsSet()) << c.phase;
   }
-  EXPECT_EQ(ports::userTerminate, 1);
+  // Only the cancel said anything.
+  const std::string shown = Shown();
+  EXPECT_NE(shown.find("cancelling"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("Press Ctrl-C again"), std::string::npos) << shown;
+}
+
+TEST_F(InterruptsTest, OnlyAStopByForceSetsTheStopEvent) {
+  ASSERT_NE(out_, nullptr);
+  struct Case {
+    const char* name;
+    int phase;
+    void (Interrupts::*request)();
+    int times;
+    bool stopped;
+  };
+  const Case cases[] = {
+      {"cancel", kStarting, &Interrupts::OnInterrupt, 1, false},
+      {"warning", kFlashing, &Interrupts::OnInterrupt, 1, false},
+      {"second Ctrl-C", kFlashing, &Interrupts::OnInterrupt, 2, true},
+      {"terminate while starting", kStarting, &Interrupts::OnTerminate, 1, true},
+      {"terminate while flashing", kFlashing, &Interrupts::OnTerminate, 1, true},
+  };
+  for (const Case& c : cases) {
+    ports::userTerminate = 0;
+    phase_ = c.phase;
+    platform::Event stopped(true);
+    Interrupts interrupts(phase_, view_, &stopped);
+    for (int i = 0; i < c.times; ++i) (interrupts.*c.request)();
+    EXPECT_EQ(stopped.IsSet(), c.stopped) << c.name;
+    EXPECT_EQ(interrupts.Forced(), c.stopped) << c.name;
+  }
+}
+
+#ifndef _WIN32
+// The POSIX part: real signals reach the rules through the signal thread.
+TEST_F(InterruptsTest, SignalsReachTheRules) {
+  ASSERT_NE(out_, nullptr);
+  for (int signal : {SIGINT, SIGHUP}) {
+    ports::userTerminate = 0;
+    Interrupts interrupts(phase_, view_);
+    ASSERT_EQ(kill(getpid(), signal), 0);
+    for (int waited = 0; waited < 5000 && ports::userTerminate == 0; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ports::userTerminate, 1) << signal;
+  }
+}
+
+TEST(ProcessTest, WritingIntoABrokenPipeIsAnErrorNotTheEnd) {
+  PrepareProcess();
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const char byte = 'x';
+  errno = 0;
+  EXPECT_EQ(write(fds[1], &byte, 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  close(fds[1]);
 }
 #endif
 

@@ -8,45 +8,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "support/process.h"
+#include "e2e/cli_fixture.h"
 
 namespace quillon::cli {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::ProcessResult;
-using testing::RunProcess;
-
-std::string LastLine(const std::string& text) {
-  std::string t = text;
-  while (!t.empty() && t.back() == '\n') t.pop_back();
-  const size_t nl = t.rfind('\n');
-  return nl == std::string::npos ? t : t.substr(nl + 1);
-}
-
-class Cli : public ::testing::Test {
- protected:
-  fs::path dir;
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("quillon-cli-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string Image(const std::string& name, size_t size) {
-    std::vector<char> data(size);
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + 3);
-    std::ofstream(dir / name, std::ios::binary).write(data.data(), static_cast<long>(size));
-    return (dir / name).string();
-  }
-  ProcessResult Flash(std::vector<std::string> args, int limitMs = 20000,
-                      const std::vector<std::string>& env = {},
-                      const testing::OutputWatcher& watch = nullptr) {
-    args.insert(args.begin(), QUILLON_FLASH);
-    return RunProcess(args, limitMs, env, watch);
-  }
-};
 
 TEST_F(Cli, AFontDownloadOverAPseudoTerminal) {
   const auto flash = dir / "flash.bin";
@@ -150,21 +115,6 @@ TEST_F(Cli, APortNameMappedToTheBuiltInPrinter) {
   EXPECT_EQ(fs::file_size(flash), 4390912u);
 }
 
-// The bytes of the emulator's flash dump from `offset` on, as many as `size`.
-std::vector<char> DumpAt(const fs::path& dump, size_t offset, size_t size) {
-  std::ifstream in(dump, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  std::vector<char> bytes(size);
-  in.read(bytes.data(), static_cast<std::streamsize>(size));
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
-}
-
-std::vector<char> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST_F(Cli, AFontDownloadThroughTheParallelPort) {
   const auto flash = dir / "lpt.bin";
   const std::string image = Image("fonts.bin", 1000);
@@ -208,17 +158,6 @@ TEST_F(Cli, PortsThatAreNotThereOnEachInterface) {
   // The parallel port names stop at LPT10, and line settings are not checked.
   r = Flash({"-t", "font", "-i", "parallel", "-p", "LPT11", "-b", "300", Image("f.bin", 10)});
   EXPECT_EQ(LastLine(r.out), "result 1033: Invalid parallel port selection !");
-}
-
-// Sends SIGINT once each time the standard error first shows one of `marks`,
-// in order.
-testing::OutputWatcher InterruptAt(std::vector<std::string> marks) {
-  return [marks, next = size_t{0}](const std::string& err, pid_t pid) mutable {
-    if (next < marks.size() && err.find(marks[next]) != std::string::npos) {
-      ++next;
-      kill(pid, SIGINT);
-    }
-  };
 }
 
 TEST_F(Cli, CtrlCWhileThePrinterIsSwitchedCancels) {
