@@ -26,9 +26,9 @@ failed=()
 for target in "${targets[@]}"; do
   dir="$scratch/$target"
   mkdir -p "$dir/corpus" "$dir/crashes"
-  cp tests/fuzz/corpus/"$target"/* "$dir/corpus/"
+  cp -r tests/fuzz/corpus/"$target"/. "$dir/corpus/"
   if [[ -d tests/fuzz/regressions/$target ]]; then
-    cp tests/fuzz/regressions/"$target"/* "$dir/corpus/"
+    cp -r tests/fuzz/regressions/"$target"/. "$dir/corpus/"
   fi
   echo "== fuzz_$target, $seconds s" >&2
   # -timeout: one input taking longer is a hang; -rss_limit_mb: a memory

@@ -7,8 +7,9 @@
 // into the sectors the plan names.
 //
 // Input: one byte choosing the interface (value % 3: serial, parallel, USB)
-// and the download type ((value / 3) % 3: main firmware, IPL, fonts); then,
-// for each whole frame the host writes, one byte saying how to answer:
+// and the download type ((value / 3) % 3: main firmware, IPL, fonts); one
+// byte of port faults (see PortFaults), with the bytes they take; then, for
+// each whole frame the host writes, one byte saying how to answer:
 //   bits 0-1  0: as a sound printer would, 1: nothing, 2: `count` bytes
 //             taken from the input, 3: the sound answer with its last byte
 //             taken from the input
@@ -256,6 +257,16 @@ class Images {
   std::array<Image, 3> images_;
 };
 
+// Faults of the parallel port or USB printer the printer is reached through
+// (none on the serial line): bit 0, the device vanishes on the Nth write
+// (N from the next byte); bit 1, the Nth negotiation of ECP fails; bit 2,
+// the second negotiation of compatibility mode fails.
+void PortFaults(uint8_t bits, fuzz::Input& input, platform::PrinterPortKnobs& knobs) {
+  if (bits & 0x01) knobs.VanishOnWrite(1 + input.Byte() % 64);
+  if (bits & 0x02) knobs.FailNegotiation(platform::kAskEcp, 1 + input.Byte() % 4);
+  if (bits & 0x04) knobs.FailNegotiation(platform::kAskCompatibility, 2);
+}
+
 int Download(ports::Interface iface, const Image& image, Type type,
              engine::CFlashDownload& download, Window& window) {
   const int mainProg = type == Type::kMain ? 1 : 0;
@@ -355,7 +366,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto line = std::make_shared<platform::FakeSerialLine>();
   const auto printer = std::make_shared<HostilePrinter>(input, *line);
   line->SetPeer(printer);
-  testing::ServeAsSimulator(line, std::make_shared<platform::PrinterPortKnobs>());
+  const auto knobs = std::make_shared<platform::PrinterPortKnobs>();
+  PortFaults(input.Byte(), input, *knobs);
+  testing::ServeAsSimulator(line, knobs);
 
   int code = 0;
   {
