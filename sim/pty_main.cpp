@@ -23,6 +23,7 @@
 #include "platform/clock.h"
 #include "sim/emulated_line.h"
 #include "sim/printer_emulator.h"
+#include "sim/program_options.h"
 #include "sim/sim_options.h"
 
 namespace {
@@ -36,99 +37,6 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
   stopRequested.store(true);
-}
-
-constexpr std::string_view kUsage =
-    "usage: quillon-printer-sim [options]\n"
-    "Emulates the passbook printer's flash loader on a pseudo-terminal. The first\n"
-    "line printed is the terminal's path. SIGINT or SIGTERM ends the program.\n"
-    "\n"
-    "  --log FILE            write the transcript to FILE at the end\n"
-    "  --flash-out FILE      write the whole flash (4,390,912 bytes) to FILE at the end\n"
-    "  --image FILE          initial flash contents from FILE (default: all 0xFF)\n"
-    "  --status-byte HH      second byte of the line-status answer, hex (default 23)\n"
-    "  --boot-ms MS          deaf time after the switch to download mode (1000)\n"
-    "  --restart-ms MS       deaf time of the loader restart in an IPL download (3000)\n"
-    "  --answer-delay MS     time from a frame's last byte to its answer (0)\n"
-    "  --byte-gap MS         time between the bytes of one answer (0)\n"
-    "  --nak CMD[:N]         answer NAK to the Nth command of kind CMD\n"
-    "  --reply CMD:N:HH      answer the byte HH instead (CMD:*:HH or CMD:0xHH: to\n"
-    "                        every command of the kind)\n"
-    "  --silent CMD[:N]      answer nothing to the Nth command of kind CMD\n"
-    "  --silent-from N       answer nothing from the Nth command on\n"
-    "  --bad-crc SECTOR      acknowledge a wrong checksum after a block into SECTOR\n"
-    "  --program and|write   programming clears bits only, or replaces (write)\n"
-    "  --verbose             print each transcript line to stderr as it happens\n"
-    "  --help                show this text\n"
-    "\n"
-    "CMD: switch status select erase data checksum recalc reset. N counts from 1\n"
-    "among the commands the printer takes in; * or no N means every one.\n"
-    "Options that may repeat: --nak, --reply, --silent, --bad-crc.\n";
-
-struct Flag {
-  std::string_view name;
-  std::string_view key;  // in the option grammar of sim_options.h
-};
-constexpr Flag kFlags[] = {
-    {"--log", "log"},
-    {"--flash-out", "flash"},
-    {"--image", "image"},
-    {"--status-byte", "status"},
-    {"--boot-ms", "boot-ms"},
-    {"--restart-ms", "restart-ms"},
-    {"--answer-delay", "delay"},
-    {"--byte-gap", "gap"},
-    {"--nak", "nak"},
-    {"--reply", "reply"},
-    {"--silent", "silent"},
-    {"--silent-from", "silent-from"},
-    {"--bad-crc", "bad-crc"},
-    {"--program", "program"},
-};
-
-constexpr int kGoOn = -1;
-
-// kGoOn, or the code to exit with (after --help or an error).
-int ParseArguments(int argc, char** argv, SimConfig& config, bool& verbose) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage.data(), stdout);
-      return 0;
-    }
-    if (arg == "--verbose") {
-      verbose = true;
-      continue;
-    }
-    std::string_view value;
-    bool inlineValue = false;
-    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      inlineValue = true;
-    }
-    const Flag* flag = nullptr;
-    for (const Flag& f : kFlags) {
-      if (f.name == arg) flag = &f;
-    }
-    if (!flag) {
-      std::fprintf(stderr, "quillon-printer-sim: unknown option %s\n%s", argv[i], kUsage.data());
-      return 2;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "quillon-printer-sim: %s needs a value\n", argv[i]);
-        return 2;
-      }
-      value = argv[++i];
-    }
-    std::string error;
-    if (!quillon::sim::ApplySimOption(flag->key, value, config, &error)) {
-      std::fprintf(stderr, "quillon-printer-sim: %s\n%s", error.c_str(), kUsage.data());
-      return 2;
-    }
-  }
-  return kGoOn;
 }
 
 bool InstallSignals() {
@@ -295,7 +203,17 @@ class Server {
 int main(int argc, char** argv) {
   SimConfig config;
   bool verbose = false;
-  if (const int code = ParseArguments(argc, argv, config, verbose); code != kGoOn) return code;
+  std::string message;
+  switch (quillon::sim::ParseProgramArguments(argc, argv, config, verbose, message)) {
+    case quillon::sim::ProgramArguments::kHelp:
+      std::fputs(quillon::sim::kProgramUsage.data(), stdout);
+      return 0;
+    case quillon::sim::ProgramArguments::kError:
+      std::fputs(message.c_str(), stderr);
+      return 2;
+    case quillon::sim::ProgramArguments::kRun:
+      break;
+  }
   PrinterEmulator printer(config.emulator);
   std::string error;
   if (!config.image.empty() && !printer.LoadImageFile(config.image, &error)) {
