@@ -66,7 +66,7 @@ class StopWatchdog {
 
 // Why a port did not open, in words for the user; empty if the system gave
 // no reason. A built-in printer that could not be made says why.
-std::string OpenFailure(int code, bool builtIn) {
+std::string OpenFailure(int code, bool builtIn, const std::string& device) {
   if (builtIn) {
     if (std::string why = sim::BuiltInPrinterProblem(); !why.empty()) return why;
   }
@@ -76,7 +76,12 @@ std::string OpenFailure(int code, bool builtIn) {
     return "permission denied: this user is not in the group that owns the device (usually " +
            group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
   }
-  if (error == platform::kErrorSharingViolation) return "the port is in use by another program";
+  if (error == platform::kErrorSharingViolation) {
+    if (IsOwnTerminal(device)) {
+      return "this is the terminal quillon-flash runs on, which is never used as a port";
+    }
+    return "the port is in use by another program";
+  }
   if (error == platform::kErrorFileNotFound) return "no such device";
   if (error != platform::kErrorSuccess) return platform::LastErrorText();
   return {};
@@ -157,7 +162,7 @@ bool DownloadWindow::Post(uint32_t id, uintptr_t, intptr_t lParam) {
 void DownloadWindow::ShowResult(int code) {
   // Failures before the procedure, shown from the worker thread.
   if (code == engine::kSerialHandle || code == engine::kParallelOpen || code == engine::kUsbOpen) {
-    if (const std::string why = OpenFailure(code, builtIn_); !why.empty()) {
+    if (const std::string why = OpenFailure(code, builtIn_, device_); !why.empty()) {
       view_.Note("quillon-flash: cannot open " + device_ + ": " + why);
     }
   }

@@ -13,4 +13,8 @@ int StderrColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+bool IsOwnTerminal(const std::string&) {
+  return false;  // a console is never opened as a port
+}
+
 }  // namespace quillon::cli
