@@ -6,6 +6,7 @@
 #include "app/launch.h"
 #include "cli/hints.h"
 #include "cli/interrupts.h"
+#include "cli/progress_output.h"
 #include "cli/report.h"
 #include "cli/terminal.h"
 #include "engine/result_codes.h"
@@ -200,7 +201,8 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
   const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
                                   : StderrIsTerminal() ? ProgressView::Mode::kBar
                                                        : ProgressView::Mode::kLines;
-  ProgressView view(stderr, mode, o.verbose, StderrColumns);
+  ProgressOutput output(stderr);
+  ProgressView view(output.Stream(), mode, o.verbose, StderrColumns);
   engine::CFlashDownload download;
   if (!download.printer) return engine::kInsufficientMemory;
   after.device = DeviceName(o, request);

@@ -31,6 +31,7 @@ TEST_F(Cli, OutputThatCannotBeWrittenDoesNotStopTheDownload) {
       {"broken-pipes", {false, Sink::kBrokenPipe, Sink::kBrokenPipe}},
       {"broken-stdout", {false, Sink::kBrokenPipe, Sink::kCaptured}},
       {"full", {false, Sink::kFull, Sink::kFull}},
+      {"stuck-stderr", {false, Sink::kCaptured, Sink::kStuck}},
   };
   const std::string image = Image("fonts.bin", 70000);
   std::vector<std::future<ProcessResult>> runs;

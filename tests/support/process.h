@@ -115,6 +115,7 @@ enum class Sink {
   kBrokenPipe,  // a pipe whose reading end is closed before the program starts
   kFull,        // /dev/full: every write fails with ENOSPC
   kClosed,      // no descriptor at all
+  kStuck,       // a pipe already full that nobody reads: every write blocks
 };
 
 struct Streams {
@@ -131,6 +132,7 @@ inline void Connect(posix_spawn_file_actions_t& actions, int fd, Sink sink, cons
   switch (sink) {
     case Sink::kCaptured:
     case Sink::kBrokenPipe:
+    case Sink::kStuck:
       posix_spawn_file_actions_adddup2(&actions, pipe[1], fd);
       break;
     case Sink::kFull:
@@ -156,6 +158,16 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
   // A broken pipe is broken from the start: nobody will ever read it.
   if (streams.out == Sink::kBrokenPipe) close(out[0]);
   if (streams.err == Sink::kBrokenPipe) close(err[0]);
+  // A stuck pipe is as small as a pipe can be, and filled before the start.
+  for (int* p : {out, err}) {
+    if ((p == out ? streams.out : streams.err) != Sink::kStuck) continue;
+    fcntl(p[1], F_SETPIPE_SZ, 4096);
+    fcntl(p[1], F_SETFL, O_NONBLOCK);
+    const char fill[512] = {};
+    while (write(p[1], fill, sizeof fill) > 0) {
+    }
+    fcntl(p[1], F_SETFL, 0);
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   detail::Connect(actions, STDOUT_FILENO, streams.out, out);
@@ -180,8 +192,12 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
   close(out[1]);
   close(err[1]);
   bool outOpen = streams.out == Sink::kCaptured, errOpen = streams.err == Sink::kCaptured;
-  if (!outOpen && streams.out != Sink::kBrokenPipe) close(out[0]);
-  if (!errOpen && streams.err != Sink::kBrokenPipe) close(err[0]);
+  // Stuck pipes stay open, unread, until the program has ended.
+  const int stuck[2] = {streams.out == Sink::kStuck ? out[0] : -1,
+                        streams.err == Sink::kStuck ? err[0] : -1};
+  const auto dropped = [](Sink sink) { return sink != Sink::kBrokenPipe && sink != Sink::kStuck; };
+  if (!outOpen && dropped(streams.out)) close(out[0]);
+  if (!errOpen && dropped(streams.err)) close(err[0]);
   if (!outOpen) out[0] = -1;
   if (!errOpen) err[0] = -1;
   if (rc != 0) {
@@ -223,6 +239,9 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (const int fd : stuck) {
+    if (fd >= 0) close(fd);
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
