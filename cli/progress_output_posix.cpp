@@ -4,23 +4,27 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <thread>
 
 #include "cli/progress_output.h"
-#include "platform/event.h"
 
 namespace quillon::cli {
 
 namespace {
-constexpr uint32_t kDrainMs = 1000;
+constexpr int kDrainMs = 1000;
 }  // namespace
 
 struct ProgressOutput::Forwarder {
   int from = -1;
   int to = -1;
-  platform::Event drained{true};
+  // Closed by the thread when all is passed on. Nothing else is shared with
+  // it: a thread still stuck in a write at the program's end touches nothing
+  // that the end destroys.
+  int doneRead = -1;
+  int doneWrite = -1;
 
   void Run() {
     char buffer[4096];
@@ -36,31 +40,38 @@ struct ProgressOutput::Forwarder {
       }
     }
     ::close(from);
-    drained.Set();
+    ::close(doneWrite);
   }
 };
 
 ProgressOutput::ProgressOutput(std::FILE* to) : stream_(to) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return;
+  int done[2];
+  if (::pipe2(done, O_CLOEXEC) != 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return;
+  }
   std::FILE* stream = nullptr;
   if (::fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0) stream = ::fdopen(fds[1], "w");
   if (!stream) {
-    ::close(fds[0]);
-    ::close(fds[1]);
+    for (const int fd : {fds[0], fds[1], done[0], done[1]}) ::close(fd);
     return;
   }
   std::fflush(to);
   auto forwarder = std::make_shared<Forwarder>();
   forwarder->from = fds[0];
   forwarder->to = ::fileno(to);
+  forwarder->doneRead = done[0];
+  forwarder->doneWrite = done[1];
   try {
     // Detached: a thread stuck in a write must not keep the program from
     // ending.
     std::thread([forwarder] { forwarder->Run(); }).detach();
   } catch (const std::system_error&) {
     std::fclose(stream);
-    ::close(fds[0]);
+    for (const int fd : {fds[0], done[0], done[1]}) ::close(fd);
     return;
   }
   forwarder_ = std::move(forwarder);
@@ -70,7 +81,10 @@ ProgressOutput::ProgressOutput(std::FILE* to) : stream_(to) {
 ProgressOutput::~ProgressOutput() {
   if (!forwarder_) return;
   std::fclose(stream_);  // the forwarder reads the end of it
-  forwarder_->drained.Wait(kDrainMs);
+  pollfd done{forwarder_->doneRead, POLLIN, 0};
+  while (::poll(&done, 1, kDrainMs) < 0 && errno == EINTR) {
+  }
+  ::close(forwarder_->doneRead);
 }
 
 }  // namespace quillon::cli
