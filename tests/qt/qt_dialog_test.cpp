@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <atomic>
@@ -84,44 +81,15 @@ class QtWriterDialog : public ::testing::Test {
       app->Run();
       ended = true;
     });
-    ASSERT_TRUE(WaitForGui([] { return testing::TopLevel(kMainCaption) != nullptr; }));
-    main = OnGuiGet([] { return QtGuiBackend().WindowOf(testing::TopLevel(kMainCaption)); });
+    main = testing::WaitForWindow(kMainCaption);
     ASSERT_NE(main, ui::kNoWindow);
   }
 
   QWidget* Control(int id) { return QtGuiBackend().ControlWidget(main, id); }
-  void Click(int id) {
-    Act([=, this] { QTest::mouseClick(Control(id), Qt::LeftButton); });
-  }
-  void Key(int id, Qt::Key key) {
-    Act([=, this] { QTest::keyClick(Control(id), key); });
-  }
+  void Click(int id) { testing::ClickControl(main, id); }
+  void Key(int id, Qt::Key key) { testing::KeyOnControl(main, id, key); }
   bool Enabled(int id) {
     return OnGuiGet([=, this] { return Control(id)->isEnabled(); });
-  }
-  // Picks the entry `text` of a drop-down list with the arrow keys.
-  bool Pick(int id, const QString& text) {
-    for (int i = 0; i < 32; ++i) {
-      if (OnGuiGet([=, this] { return qobject_cast<QComboBox*>(Control(id))->currentText(); }) ==
-          text) {
-        return true;
-      }
-      Key(id, Qt::Key_Down);
-    }
-    return false;
-  }
-  // Browse..., then the file name typed into the file dialog.
-  void Browse(const std::string& path) {
-    Click(IDC_BROWSE);
-    ASSERT_TRUE(
-        WaitForGui([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }));
-    Act([path] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      QTest::keyClicks(name, QString::fromStdString(path));
-      QTest::keyClick(name, Qt::Key_Return);
-    });
-    ASSERT_TRUE(WaitForGui([] { return QApplication::activeModalWidget() == nullptr; }));
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& bytes) {
     const auto path = dir / name;
@@ -173,9 +141,9 @@ TEST_F(QtWriterDialog, ASerialDownloadIntoTheBuiltInPrinterFromTheRadioButtonToT
 
   Start();
   Click(IDC_SERIAL);
-  ASSERT_TRUE(Pick(IDC_PORT_LIST, QStringLiteral("COM1")));
-  ASSERT_TRUE(Pick(IDC_TYPE_LIST, QStringLiteral("US&EU FONT")));
-  Browse(path);
+  ASSERT_TRUE(testing::PickEntry(main, IDC_PORT_LIST, QStringLiteral("COM1")));
+  ASSERT_TRUE(testing::PickEntry(main, IDC_TYPE_LIST, QStringLiteral("US&EU FONT")));
+  ASSERT_TRUE(testing::ChooseFile(main, IDC_BROWSE, path));
   EXPECT_EQ(QtGuiBackend().ControlText(main, IDC_FILE_BOX), "fonts.bin");
   // Enter, with the focus back on a list, presses FLASH NOW, the default
   // button.

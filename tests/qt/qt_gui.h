@@ -15,8 +15,9 @@
 
 namespace quillon::testing {
 
-// The backend the test program installed.
+// The backend the program installed.
 ui::QtBackend& QtGuiBackend();
+void SetQtGuiBackend(ui::QtBackend* installed);
 
 // Runs `task` on the GUI thread and waits for it. Not for tasks that open a
 // modal loop: use Act for those.
@@ -42,6 +43,17 @@ QWidget* TopLevel(const QString& title);
 
 // The message box shown now, if any (GUI thread).
 QMessageBox* ShownMessageBox();
+
+// The user, with real mouse and keyboard events on a window's controls.
+void ClickControl(ui::WindowHandle window, int id);
+void KeyOnControl(ui::WindowHandle window, int id, Qt::Key key);
+// Picks the entry `text` of a drop-down list with the arrow keys.
+bool PickEntry(ui::WindowHandle window, int id, const QString& text);
+// Clicks the button `browseId` and types `path` into the file dialog it
+// opens; false when no file dialog came or it did not close.
+bool ChooseFile(ui::WindowHandle window, int browseId, const std::string& path);
+// The backend's window with `title` once it is shown, or kNoWindow.
+ui::WindowHandle WaitForWindow(const QString& title, int timeoutMs = 30000);
 
 // A message box as the user saw it.
 struct SeenBox {

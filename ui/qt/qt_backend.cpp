@@ -105,6 +105,7 @@ struct Window {
 struct Completion {
   std::mutex mutex;
   std::condition_variable done;
+  bool running = false;  // on the GUI thread now: no longer cancelled
   bool finished = false;
   bool cancelled = false;  // its window went before it ran
 };
@@ -197,29 +198,34 @@ struct QtBackend::Impl {
         }
       }
     }
-    for (const auto& completion : cancel) Finish(*completion, true);
-  }
-
-  static void Finish(Completion& completion, bool cancelled) {
-    std::lock_guard lock(completion.mutex);
-    if (completion.finished) return;
-    completion.cancelled = cancelled;
-    completion.finished = true;
-    completion.done.notify_all();
+    for (const auto& completion : cancel) {
+      // A call that runs now (it may be the one destroying the window)
+      // finishes by itself: its caller's data is in use until then.
+      std::lock_guard lock(completion->mutex);
+      if (completion->running || completion->finished) continue;
+      completion->cancelled = true;
+      completion->finished = true;
+      completion->done.notify_all();
+    }
   }
 
   void RunCall(CallEvent& call) {
     const bool wanted = call.target == kNoWindow || Alive(call.target);
-    if (call.completion) {
-      {
-        std::lock_guard lock(call.completion->mutex);
-        if (call.completion->finished) return;  // cancelled meanwhile
-      }
+    if (!call.completion) {
       if (wanted) call.task();
-      Finish(*call.completion, !wanted);
-    } else if (wanted) {
-      call.task();
+      return;
     }
+    Completion& completion = *call.completion;
+    {
+      std::lock_guard lock(completion.mutex);
+      if (completion.finished) return;  // cancelled meanwhile
+      completion.running = true;
+    }
+    if (wanted) call.task();
+    std::lock_guard lock(completion.mutex);
+    completion.cancelled = !wanted;
+    completion.finished = true;
+    completion.done.notify_all();
   }
 
   // A message to the dialog, then the default processing of what it left.
