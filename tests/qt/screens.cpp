@@ -55,13 +55,17 @@ int Drive(const QString& out, const std::string& image) {
   ClickControl(main, IDC_FLASH_NOW);
   const ui::WindowHandle progress = WaitForWindow(kProgressCaption, 60000);
   if (progress == ui::kNoWindow) return 1;
-  // A sector on its way: the bar between a quarter and three quarters.
+  // A sector on its way: the bar between a quarter and three quarters of
+  // its range while the status says Downloading.
   const bool midway = WaitForGui(
       [&] {
         auto* bar =
             qobject_cast<QProgressBar*>(QtGuiBackend().ControlWidget(progress, IDC_PROGRESS_BAR));
         const int span = bar ? bar->maximum() - bar->minimum() : 0;
-        return span > 0 && bar->value() - bar->minimum() >= span / 4 &&
+        const QString status =
+            QString::fromStdString(QtGuiBackend().ControlText(progress, IDC_PROGRESS_GROUP));
+        return span > 0 && status.startsWith(QStringLiteral("Downloading")) &&
+               bar->value() - bar->minimum() >= span / 4 &&
                bar->value() - bar->minimum() <= span * 3 / 4;
       },
       120000);
