@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/file.h"
+#include "platform/port_list.h"
 #include "ports/port_state.h"
 #include "res/templates.h"
 
@@ -205,6 +206,9 @@ void CWriterDlg::OnSerialPort() {
   ports::useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 20; ++n) ListAdd(IDC_PORT_LIST, "COM" + std::to_string(n));
+  for (const std::string& path : platform::PresentSerialDevices(deviceFolder)) {
+    ListAdd(IDC_PORT_LIST, path);
+  }
   EnableSettings(true);
 }
 
@@ -212,6 +216,9 @@ void CWriterDlg::OnParallelPort() {
   ports::useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 10; ++n) ListAdd(IDC_PORT_LIST, "LPT" + std::to_string(n));
+  for (const std::string& path : platform::PresentParallelDevices(deviceFolder)) {
+    ListAdd(IDC_PORT_LIST, path);
+  }
   EnableSettingsOf(Interface::kParallel, true);
 }
 
@@ -285,6 +292,8 @@ void CWriterDlg::FlashNow() {
   DialogSettings in;
   in.interface = GetInterface();
   in.portText = ControlText(IDC_PORT_LIST);
+  // A device listed after the numbered ports is taken as it stands.
+  in.portIsDevice = in.portText.find('/') != std::string::npos;
   in.typeText = ControlText(IDC_TYPE_LIST);
   in.fileText = fileTitle;
   in.parityText = ControlText(IDC_PARITY_LIST);
