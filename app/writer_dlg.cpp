@@ -81,10 +81,21 @@ CWriterDlg::~CWriterDlg() {
 
 void CWriterDlg::ShowResult(int code) {
   if (const std::optional<ResultMessage> message = LookupResult(code)) {
-    ShowMessageBox(message->text,
+    ShowMessageBox(ResultText(code, message->text),
                    message->icon == ResultIcon::kError ? ui::kMbIconError : ui::kMbIconInformation);
   }
   lastResult = code;
+}
+
+std::string CWriterDlg::ResultText([[maybe_unused]] int code, std::string text) const {
+#ifndef _WIN32
+  // The port may have been opened on the worker's thread: the download
+  // object kept the open's error.
+  if (pPrinter && pPrinter->OpenError() == platform::kErrorAccessDenied) {
+    if (const std::string hint = PermissionHint(code); !hint.empty()) text += "\n\n" + hint;
+  }
+#endif
+  return text;
 }
 
 intptr_t CWriterDlg::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -121,6 +121,10 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void OnFinalDestroy() override;
 
  private:
+  // A result's message text: on Linux, when the download's port would not
+  // open for lack of permission, with what to do about it after a blank
+  // line.
+  std::string ResultText(int code, std::string text) const;
   void FillDownloadTypes();
   void OnSerialPort();
   void OnParallelPort();

@@ -1,12 +1,15 @@
 // The main dialog on Linux: the serial and parallel devices present, offered
-// after the numbered ports and used as they stand.
+// after the numbered ports and used as they stand, and the advice shown with
+// a port that would not open for lack of permission.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,6 +134,68 @@ TEST_F(WriterDevicePorts, AListedDeviceIsThePortTheDownloadOpens) {
   ASSERT_GE(dump.size(), sector18 + image.size());
   EXPECT_TRUE(std::equal(image.begin(), image.end(), dump.begin() + sector18,
                          [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+}
+
+// A port that refuses to open for lack of permission: the result's message
+// gets the advice after a blank line, with the group of the interface's
+// devices. Another reason for the refusal gets no advice. The result code
+// stays the open's.
+TEST_F(WriterDevicePorts, APortRefusedForLackOfPermissionSaysWhichGroupToJoin) {
+  auto refusal = std::make_shared<std::atomic<int>>(kErrorSuccess);
+  SetSimulatorFactory([refusal](const std::string&, DeviceClass) -> std::shared_ptr<SerialDevice> {
+    SetLastError(refusal->load());
+    return nullptr;
+  });
+  MapPrinterPorts();
+  Start();
+
+  const std::string usb =
+      "1.Ensure that the printer is the default printer.\n2.Check that the USB cable is plugged "
+      "into the printer and the printer's interface is set to USB!";
+  const auto advice = [](const std::string& group) {
+    return "\n\npermission denied: this user is not in the group that owns the device (usually " +
+           group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
+  };
+  struct Case {
+    int radio;
+    const char* port;  // in the list; none for USB
+    int error;
+    int code;
+    std::string text;
+  };
+  const Case cases[] = {
+      {IDC_SERIAL, "COM1", kErrorAccessDenied, engine::kSerialHandle,
+       "Unable to get serial port handle!" + advice("dialout")},
+      {IDC_PARALLEL, "LPT1", kErrorAccessDenied, engine::kParallelOpen,
+       "Unable to set parallel port!" + advice("lp")},
+      {IDC_USB, nullptr, kErrorAccessDenied, engine::kUsbOpen, usb + advice("lp")},
+      {IDC_SERIAL, "COM1", kErrorFileNotFound, engine::kSerialHandle,
+       "Unable to get serial port handle!"},
+      {IDC_PARALLEL, "LPT1", kErrorFileNotFound, engine::kParallelOpen,
+       "Unable to set parallel port!"},
+      {IDC_USB, nullptr, kErrorFileNotFound, engine::kUsbOpen, usb},
+      {IDC_SERIAL, "COM1", kErrorSharingViolation, engine::kSerialHandle,
+       "Unable to get serial port handle!"},
+  };
+  const std::string image = WriteImage("fonts.bin", testing::ImagePattern(100));
+  size_t shown = 0;
+  for (const Case& c : cases) {
+    refusal->store(c.error);
+    ASSERT_TRUE(backend.Click(main, c.radio));
+    if (c.port) {
+      ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, std::string(c.port)));
+    }
+    ChooseFile("US&EU FONT", image);
+    ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
+    ASSERT_TRUE(WaitForEnable(++shown)) << c.code << " " << c.error;
+    const auto boxes = backend.MessageBoxes();
+    ASSERT_EQ(boxes.size(), shown);
+    EXPECT_EQ(boxes.back().text, c.text) << c.code << " " << c.error;
+    EXPECT_EQ(boxes.back().flags, ui::kMbIconError);
+    EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.GetLastResult(); }), c.code);
+  }
+  ASSERT_TRUE(backend.Click(main, IDC_EXIT));
+  EXPECT_EQ(ExitCode(), engine::kSerialHandle);  // the last result shown
 }
 
 }  // namespace
