@@ -1,5 +1,6 @@
 #include "app/result_table.h"
 
+#include "engine/result_codes.h"
 #include "platform/device.h"
 
 namespace quillon::app {
@@ -70,6 +71,15 @@ std::optional<ResultMessage> LookupResult(int code) {
     return ResultMessage{row.text ? std::string(row.text) : platform::LastErrorText(), icon};
   }
   return std::nullopt;
+}
+
+std::string PermissionHint(int code) {
+  if (code != engine::kSerialHandle && code != engine::kParallelOpen && code != engine::kUsbOpen) {
+    return {};
+  }
+  const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
+  return "permission denied: this user is not in the group that owns the device (usually " + group +
+         "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
 }
 
 }  // namespace quillon::app

@@ -18,4 +18,11 @@ struct ResultMessage {
 // takes the platform's text for the calling thread's last error.
 std::optional<ResultMessage> LookupResult(int code);
 
+// What a user can do about a port that would not open for lack of
+// permission, for the code of that open's failure (1017: the serial line,
+// whose devices usually belong to the group dialout; 1034 and 1038: the
+// parallel port and the USB printer, group lp): join the group. Empty for
+// any other code.
+std::string PermissionHint(int code);
+
 }  // namespace quillon::app

@@ -28,8 +28,8 @@ int ValidateSettings(const DialogSettings& in, const ModelTable& table, Validate
   out.mainProg = out.iplProg = out.fontProg = 0;
   out.interface = in.interface;
 
-  // The port: COM1..COM20 or LPT1..LPT10 (or a device path from the command
-  // line). USB needs none, and useParallel keeps its value: useUsb takes
+  // The port: COM1..COM20 or LPT1..LPT10, or a device path as it stands.
+  // USB needs none, and useParallel keeps its value: useUsb takes
   // precedence.
   if (in.interface != Interface::kUsb) {
     const bool serial = in.interface == Interface::kSerial;

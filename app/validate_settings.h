@@ -20,8 +20,10 @@ struct DialogSettings {
   std::string parityText;
   std::string baudText;
   std::string stopBitsText;
-  // The port text is a device path or the built-in emulator rather than a
-  // port name (command line only): it is taken as it stands.
+  // The port text is a device path (the command line; a device the dialog's
+  // port list offers after the numbered ports) or the built-in emulator
+  // rather than a port name: it is taken as it stands, neither cut nor
+  // turned into upper case.
   bool portIsDevice = false;
 };
 

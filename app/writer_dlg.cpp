@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/file.h"
+#include "platform/port_list.h"
 #include "ports/port_state.h"
 #include "res/templates.h"
 
@@ -80,10 +81,21 @@ CWriterDlg::~CWriterDlg() {
 
 void CWriterDlg::ShowResult(int code) {
   if (const std::optional<ResultMessage> message = LookupResult(code)) {
-    ShowMessageBox(message->text,
+    ShowMessageBox(ResultText(code, message->text),
                    message->icon == ResultIcon::kError ? ui::kMbIconError : ui::kMbIconInformation);
   }
   lastResult = code;
+}
+
+std::string CWriterDlg::ResultText([[maybe_unused]] int code, std::string text) const {
+#ifndef _WIN32
+  // The port may have been opened on the worker's thread: the download
+  // object kept the open's error.
+  if (pPrinter && pPrinter->OpenError() == platform::kErrorAccessDenied) {
+    if (const std::string hint = PermissionHint(code); !hint.empty()) text += "\n\n" + hint;
+  }
+#endif
+  return text;
 }
 
 intptr_t CWriterDlg::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -205,6 +217,9 @@ void CWriterDlg::OnSerialPort() {
   ports::useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 20; ++n) ListAdd(IDC_PORT_LIST, "COM" + std::to_string(n));
+  for (const std::string& path : platform::PresentSerialDevices(deviceFolder)) {
+    ListAdd(IDC_PORT_LIST, path);
+  }
   EnableSettings(true);
 }
 
@@ -212,6 +227,9 @@ void CWriterDlg::OnParallelPort() {
   ports::useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 10; ++n) ListAdd(IDC_PORT_LIST, "LPT" + std::to_string(n));
+  for (const std::string& path : platform::PresentParallelDevices(deviceFolder)) {
+    ListAdd(IDC_PORT_LIST, path);
+  }
   EnableSettingsOf(Interface::kParallel, true);
 }
 
@@ -285,6 +303,8 @@ void CWriterDlg::FlashNow() {
   DialogSettings in;
   in.interface = GetInterface();
   in.portText = ControlText(IDC_PORT_LIST);
+  // A device listed after the numbered ports is taken as it stands.
+  in.portIsDevice = in.portText.find('/') != std::string::npos;
   in.typeText = ControlText(IDC_TYPE_LIST);
   in.fileText = fileTitle;
   in.parityText = ControlText(IDC_PARITY_LIST);

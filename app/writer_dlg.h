@@ -18,6 +18,7 @@
 #include "app/serial_worker.h"
 #include "engine/flash_download.h"
 #include "platform/event.h"
+#include "platform/port_list.h"
 #include "platform/thread.h"
 #include "ports/receive_threads.h"
 #include "progress/progress_dlg.h"
@@ -97,6 +98,9 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   std::string filePath;
   std::string parityText = "NONE";
   std::string portName = "COM1";
+  // Where the devices the port lists offer after COMn and LPTn are looked
+  // for (Linux).
+  std::string deviceFolder = platform::kDeviceFolder;
   std::string (&typeRows)[150] = modelTable.typeRows;
   std::string (&modelPairs)[100] = modelTable.modelPairs;
   int stopBits = 1;
@@ -117,6 +121,10 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   void OnFinalDestroy() override;
 
  private:
+  // A result's message text: on Linux, when the download's port would not
+  // open for lack of permission, with what to do about it after a blank
+  // line.
+  std::string ResultText(int code, std::string text) const;
   void FillDownloadTypes();
   void OnSerialPort();
   void OnParallelPort();

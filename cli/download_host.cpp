@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/launch.h"
+#include "app/result_table.h"
 #include "cli/hints.h"
 #include "cli/interrupts.h"
 #include "cli/progress_output.h"
@@ -72,11 +73,7 @@ std::string OpenFailure(int code, bool builtIn, const std::string& device) {
     if (std::string why = sim::BuiltInPrinterProblem(); !why.empty()) return why;
   }
   const int error = platform::LastError();
-  const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
-  if (error == platform::kErrorAccessDenied) {
-    return "permission denied: this user is not in the group that owns the device (usually " +
-           group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
-  }
+  if (error == platform::kErrorAccessDenied) return app::PermissionHint(code);
   if (error == platform::kErrorSharingViolation) {
     if (IsOwnTerminal(device)) {
       return "this is the terminal quillon-flash runs on, which is never used as a port";

@@ -128,8 +128,8 @@ int CFlashDownload::OpenSerialPort(const std::string& portName, int baud, const 
                                    int stopBits) {
   if (!printer) return kSerialHandle;
   printer->SetPortKind(0);
-  if (!printer->OpenPort(portName)) return kSerialHandle;
-  if (printer->GetHandle() == kInvalidHandle) return kSerialHandle;
+  if (!printer->OpenPort(portName)) return OpenFailed(kSerialHandle);
+  if (printer->GetHandle() == kInvalidHandle) return OpenFailed(kSerialHandle);
   return printer->ConfigureSerial(portName, static_cast<uint32_t>(baud), parity, 8, stopBits)
              ? kSuccess
              : kSerialProperties;
@@ -146,10 +146,15 @@ int CFlashDownload::ReopenSerialPort(const std::string& portName, int baud,
     open = printer->GetHandle() != kInvalidHandle;
     if (!open) platform::Pause(kReopenRetryMs);
   }
-  if (!open) return kSerialHandle;
+  if (!open) return OpenFailed(kSerialHandle);
   return printer->ConfigureSerial(portName, static_cast<uint32_t>(baud), parity, 8, stopBits)
              ? kSuccess
              : kSerialProperties;
+}
+
+int CFlashDownload::OpenFailed(int code) {
+  openError_ = platform::LastError();
+  return code;
 }
 
 void CFlashDownload::FreePieces() {
@@ -227,7 +232,7 @@ int CFlashDownload::VerifySector(int progressStep) {
 int CFlashDownload::OpenParallelPrinter(const std::string& portName, int iplProg) {
   if (!printer) return kParallelOpen;
   printer->SetPortKind(1);
-  if (!printer->OpenParallelPort(portName)) return kParallelOpen;
+  if (!printer->OpenParallelPort(portName)) return OpenFailed(kParallelOpen);
   return RestorePortMode(iplProg);
 }
 
@@ -277,7 +282,7 @@ int CFlashDownload::QueryUsbStatus() {
 }
 
 int CFlashDownload::ConnectUsbPrinter() {
-  if (!OpenUsbPrinter()) return kUsbOpen;
+  if (!OpenUsbPrinter()) return OpenFailed(kUsbOpen);
   if (!QueryUsbDeviceId()) return kUsbDeviceId;
   if (!QueryUsbStatus()) return kUsbStatus;
   return kSuccess;

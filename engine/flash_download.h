@@ -92,6 +92,12 @@ class CFlashDownload {
 
   // How far the download got; read from any thread.
   Reached HowFar() const { return reached_.load(); }
+  // The platform's error code (platform::LastError) of the last opening of
+  // the printer's port that failed (the serial line, also when it is opened
+  // again after the switch; the parallel port; the USB printer), 0 if none
+  // did. Kept here because the port may be opened on another thread than
+  // the one that shows the result; read from any thread.
+  int OpenError() const { return openError_.load(); }
 
   ports::PortWindow* window = nullptr;
   StatusRecord statusRecord;
@@ -165,7 +171,11 @@ class CFlashDownload {
   int VerifySector(int progressStep);
   void Status(const char* text, int p, int count, int range, int pos, int step);
 
+  // Records the calling thread's last error as the open's; returns `code`.
+  int OpenFailed(int code);
+
   std::atomic<Reached> reached_{Reached::kNothing};
+  std::atomic<int> openError_{0};
 };
 
 }  // namespace quillon::engine

@@ -6,7 +6,8 @@
 #   --fuzz     clang and libFuzzer (the fuzz preset, scripts/fuzz.sh)
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev)
+packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
+          qt6-base-dev)
 for option in "$@"; do
   case "$option" in
     --windows) packages+=(g++-mingw-w64-x86-64) ;;

@@ -50,7 +50,7 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
           ("quillon-dialog-" +
            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
+    std::filesystem::create_directories(Devices());
     MapCom1("sim");
     backend.SetMessageObserver([this](const ui::MessageRecord& m) {
       if (m.message != platform::WM_PROGRESS_STATUS) return;
@@ -81,7 +81,17 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     app = std::make_unique<app::CWriterApp>(std::move(modelTable));
     ui = std::make_unique<UiThread>([this] { return app->Run(); });
     main = backend.WaitForDialog(IDD_MAIN);
+    // The port lists look for devices in a folder of the test's own, not in
+    // the machine's.
+    EXPECT_TRUE(backend.RunOnWindowThread(main, [&] {
+      if (auto* dialog = dynamic_cast<app::CWriterDlg*>(backend.DialogOf(main))) {
+        dialog->deviceFolder = Devices().string();
+      }
+    }));
   }
+  // The device folder the port lists read: empty unless the test puts
+  // devices there.
+  std::filesystem::path Devices() const { return dir / "dev"; }
   // Waits for the program to end; its exit code.
   int ExitCode() {
     ui->Join();
