@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: scripts/install-deps.sh [--windows] [--wine] [--fuzz]
+# Usage: scripts/install-deps.sh [--windows] [--wine] [--fuzz] [--display]
 #   --windows  the mingw-w64 cross compiler (the Windows build)
 #   --wine     Wine, to run the Windows programs and tests
 #   --fuzz     clang and libFuzzer (the fuzz preset, scripts/fuzz.sh)
+#   --display  Xvfb and xdotool, to test quillon on a virtual X display
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
@@ -13,6 +14,7 @@ for option in "$@"; do
     --windows) packages+=(g++-mingw-w64-x86-64) ;;
     --wine) packages+=(wine64) ;;
     --fuzz) packages+=(clang-14 libfuzzer-14-dev) ;;
+    --display) packages+=(xvfb xdotool) ;;
     *)
       echo "install-deps.sh: unknown option $option" >&2
       exit 2

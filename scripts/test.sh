@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --windows --wine --fuzz
+scripts/install-deps.sh --windows --wine --fuzz --display
 jobs=$(nproc)
 
 for preset in debug asan tsan; do
