@@ -1030,7 +1030,10 @@ void QtBackend::DestroyCaret(WindowHandle) {}
 void QtBackend::SetProgressRange(WindowHandle window, int id, int32_t low, int32_t high) {
   impl_->OnWindow(window, [&] {
     if (auto* bar = qobject_cast<QProgressBar*>(ControlWidget(window, id))) {
+      // The position is kept, within the new range (Qt would reset it).
+      const int pos = bar->value();
       bar->setRange(low, high);
+      bar->setValue(std::clamp(pos, std::min(low, high), std::max(low, high)));
     }
   });
 }
