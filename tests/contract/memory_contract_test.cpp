@@ -83,7 +83,7 @@ class MemoryHarness : public Harness {
   std::unique_ptr<testing::UiThread> ui_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Memory, BackendContract, MemoryHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(MemoryContract, BackendContract, MemoryHarness);
 
 }  // namespace
 }  // namespace quillon::contract

@@ -176,6 +176,7 @@ TEST_F(DialogTest, AltF4IsTheCloseBoxAndADisabledCancelButtonKeepsBothFromCancel
   EXPECT_EQ(Events(w, probe), (Strings{"syscommand 61536", "command 2 0", "cancel",
                                        "syscommand 61536", "syscommand 61536"}));
 }
+
 TEST_F(DialogTest, MessagesAreRecordedWithHowTheyCame) {
   Probe& probe = Make();
   const WindowHandle w = RunModal(probe);
@@ -258,10 +259,6 @@ TEST_F(DialogTest, DestroyingAModelessDialogAnswersWhatWaitsAndLetsItDeleteItsel
   EXPECT_EQ(before, (Strings{"init", "command 1 0", "ok"}));
   EXPECT_TRUE(backend.Window(w)->destroyed);
   EXPECT_EQ(backend.FindDialog(kOtherDialog), kNoWindow);
-  // Nothing reaches a window that is gone.
-  EXPECT_EQ(backend.Send(w, kPing, 1, 0), 0);
-  EXPECT_FALSE(backend.Post(w, kPing, 1, 0));
-  EXPECT_FALSE(backend.Click(w, kIdOk));
 }
 
 TEST_F(DialogTest, ANestedModalDialogDisablesItsOwnerUntilItEnds) {

@@ -129,7 +129,7 @@ class Win32Harness : public Harness {
   platform::Thread ui_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, BackendContract, Win32Harness);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32Contract, BackendContract, Win32Harness);
 
 }  // namespace
 }  // namespace quillon::contract
