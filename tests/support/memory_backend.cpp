@@ -989,6 +989,34 @@ bool MemoryBackend::RunOnWindowThread(WindowHandle window, const std::function<v
       window, [] { return true; }, task);
 }
 
+void MemoryBackend::RunMessageLoop(const std::function<bool()>& stop) {
+  std::shared_ptr<Queue> queue;
+  Locked([&] { queue = QueueLocked(std::this_thread::get_id()); });
+  Pump(*queue, stop);
+}
+
+void MemoryBackend::RunOnThread(std::thread::id thread, const std::function<void()>& task) {
+  const auto from = std::this_thread::get_id();
+  if (thread == from) {
+    task();
+    return;
+  }
+  auto completion = std::make_shared<Completion>();
+  Locked([&] {
+    QueueLocked(thread)->sent.push_back(
+        Item{kNoWindow, 0, 0, 0, task, completion, Delivery::kSent, from});
+  });
+  platform::GetClock().WaitUntil(platform::kForever, [&] { return completion->done; });
+}
+
+void MemoryBackend::StartOnThread(std::thread::id thread, std::function<void()> task) {
+  const auto from = std::this_thread::get_id();
+  Locked([&] {
+    QueueLocked(thread)->posted.push_back(
+        Item{kNoWindow, 0, 0, 0, std::move(task), nullptr, Delivery::kPosted, from});
+  });
+}
+
 Dialog* MemoryBackend::DialogOf(WindowHandle window) {
   Dialog* dialog = nullptr;
   Locked([&] {

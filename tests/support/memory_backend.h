@@ -203,6 +203,19 @@ class MemoryBackend final : public Backend {
   // Runs `task` on the window's thread and waits for it (reading what only
   // that thread may touch).
   bool RunOnWindowThread(WindowHandle window, const std::function<void()>& task);
+
+  // A thread's own message loop, for a thread that makes modeless windows
+  // outside any modal dialog: serves the calling thread's windows until
+  // `stop` holds (it is called under the backend's lock: change what it
+  // reads with Touch).
+  void RunMessageLoop(const std::function<bool()>& stop);
+  // Runs `task` on `thread` in whatever loop it runs (its message loop, a
+  // modal dialog's), ahead of posted messages, and waits for it, as for a
+  // sent message.
+  void RunOnThread(std::thread::id thread, const std::function<void()>& task);
+  // Queues `task` for `thread` behind the messages posted to it, and
+  // returns at once.
+  void StartOnThread(std::thread::id thread, std::function<void()> task);
   // The dialog object behind a window; null once the window is destroyed.
   // Only on the window's thread (elsewhere the object may go meanwhile).
   Dialog* DialogOf(WindowHandle window);

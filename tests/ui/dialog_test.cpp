@@ -1,5 +1,7 @@
-// The dialog base class on the in-memory backend: lifecycle, keys, messages
-// between threads, destruction, and the control operations.
+// The in-memory backend's own features: what it records of windows,
+// messages, boxes and file dialogs, its order of sent, posted and input
+// messages, its virtual time, and what the test templates have that the
+// program's do not. What every backend does is in tests/contract/.
 
 #include "ui/dialog.h"
 
@@ -26,10 +28,6 @@ constexpr int kOtherDialog = 9002;
 constexpr int kCombo = 10;
 constexpr int kSortedCombo = 12;
 constexpr int kEdit = 11;
-constexpr int kRadioA = 20;
-constexpr int kRadioB = 21;
-constexpr int kRadioC = 30;
-constexpr int kBar = 40;
 constexpr int kOpenNested = 60;
 constexpr int kBrowse = 1020;  // has a tooltip in the string table
 constexpr int kNoTip = 1017;   // has none
@@ -50,10 +48,6 @@ DialogTemplate TestTemplate(int id, uint32_t style) {
       Child("", kCombo, "ComboBox", kCbsDropDownList | kWsTabStop),
       Child("", kSortedCombo, "ComboBox", kCbsDropDownList | kCbsSort),
       Child("start", kEdit, "Edit", kEsAutoHScroll),
-      Child("A", kRadioA, "Button", kBsAutoRadioButton | kWsGroup),
-      Child("B", kRadioB, "Button", kBsAutoRadioButton),
-      Child("C", kRadioC, "Button", kBsAutoRadioButton | kWsGroup),
-      Child("", kBar, "msctls_progress32", kWsBorder),
       Child("Open", kOpenNested, "Button", kBsPushButton),
       Child("Browse", kBrowse, "Button", kBsPushButton),
       Child("", kNoTip, "Edit", 0),
@@ -76,7 +70,6 @@ class Probe : public Dialog {
   bool handleSysCommands = false;
   bool* deleted = nullptr;
   bool deleteOnFinal = false;
-  std::thread::id userThread;
 
  protected:
   bool OnInitDialog() override {
@@ -102,7 +95,6 @@ class Probe : public Dialog {
   }
   intptr_t OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t) override {
     events.push_back("user " + std::to_string(wParam));
-    userThread = std::this_thread::get_id();
     return static_cast<intptr_t>(message + wParam);
   }
   bool OnSysCommand(uint32_t command, intptr_t) override {
@@ -159,7 +151,7 @@ class DialogTest : public ::testing::Test, protected testing::MemoryDesktop {
   }
 };
 
-TEST_F(DialogTest, AModalDialogRunsItsLifecycleOnItsOwnThread) {
+TEST_F(DialogTest, AModalWindowsStateIsRecorded) {
   Probe& probe = Make();
   const WindowHandle w = RunModal(probe);
   ASSERT_NE(w, kNoWindow);
@@ -168,82 +160,38 @@ TEST_F(DialogTest, AModalDialogRunsItsLifecycleOnItsOwnThread) {
   EXPECT_TRUE(state->visible);
   EXPECT_EQ(state->thread, ui->Id());
   EXPECT_EQ(state->caption, "Test");
-  // The template's initial list entries are there after initialisation, and
-  // the first tab stop has the focus.
-  EXPECT_EQ(backend.Control(w, kCombo)->items, (Strings{"first", "second"}));
-  EXPECT_EQ(state->focus, kIdOk);
-
+  EXPECT_EQ(state->focus, kIdOk);  // the first tab stop
   ASSERT_TRUE(backend.Click(w, kIdOk));
   EXPECT_EQ(ui->Join(), kIdOk);
-  EXPECT_EQ(probe.events, (Strings{"init", "command 1 0", "ok", "destroy", "final"}));
   EXPECT_TRUE(backend.Window(w)->destroyed);
-  EXPECT_EQ(probe.Handle(), kNoWindow);
 }
-
-TEST_F(DialogTest, EnterEscapeCloseBoxAndAltF4TakeTheirRoutes) {
+TEST_F(DialogTest, AltF4IsTheCloseBoxAndADisabledCancelButtonKeepsBothFromCancelling) {
   Probe& probe = Make(kTestDialog, /*endOnKeys=*/false);
   const WindowHandle w = RunModal(probe);
-
-  ASSERT_TRUE(backend.PressEnter(w));  // the default button
-  OnUi(w, [&] { probe.EnableControl(kIdOk, false); });
-  ASSERT_TRUE(backend.PressEnter(w));  // disabled default button: nothing
-  ASSERT_TRUE(backend.PressEscape(w));
-  ASSERT_TRUE(backend.CloseBox(w));  // SC_CLOSE -> WM_CLOSE -> IDCANCEL
-  ASSERT_TRUE(backend.AltF4(w));
-  OnUi(w, [&] { probe.handleSysCommands = true; });
-  ASSERT_TRUE(backend.CloseBox(w));  // handled: no default processing
-  EXPECT_EQ(Events(w, probe),
-            (Strings{"init", "command 1 0", "ok", "command 2 0", "cancel", "syscommand 61536",
-                     "command 2 0", "cancel", "syscommand 61536", "command 2 0", "cancel",
-                     "syscommand 61536"}));
-
-  // A disabled Cancel button keeps the close box from cancelling.
-  OnUi(w, [&] {
-    probe.handleSysCommands = false;
-    probe.EnableControl(kIdCancel, false);
-    probe.events.clear();
-  });
+  OnUi(w, [&] { probe.events.clear(); });
+  ASSERT_TRUE(backend.AltF4(w));  // SC_CLOSE -> WM_CLOSE -> IDCANCEL
+  OnUi(w, [&] { probe.EnableControl(kIdCancel, false); });
   ASSERT_TRUE(backend.CloseBox(w));
-  EXPECT_EQ(Events(w, probe), (Strings{"syscommand 61536"}));
+  ASSERT_TRUE(backend.AltF4(w));
+  EXPECT_EQ(Events(w, probe), (Strings{"syscommand 61536", "command 2 0", "cancel",
+                                       "syscommand 61536", "syscommand 61536"}));
 }
 
-TEST_F(DialogTest, AWindowWithoutSystemMenuHasNoCloseBox) {
-  Probe& probe = Make(kOtherDialog, false);
-  const WindowHandle w = RunModal(probe);
-  EXPECT_FALSE(backend.CloseBox(w));
-  ASSERT_TRUE(backend.PressEnter(w));
-  EXPECT_EQ(Events(w, probe), (Strings{"init", "command 1 0", "ok"}));
-}
-
-TEST_F(DialogTest, SendRunsTheHandlerOnTheWindowsThreadAndPostQueues) {
+TEST_F(DialogTest, MessagesAreRecordedWithHowTheyCame) {
   Probe& probe = Make();
   const WindowHandle w = RunModal(probe);
-
-  // From another thread: the handler runs on the window's thread and its
-  // result comes back.
-  EXPECT_EQ(probe.Send(kPing, 7, 0), static_cast<intptr_t>(kPing + 7));
-  std::thread::id handledOn;
-  OnUi(w, [&] { handledOn = probe.userThread; });
-  EXPECT_EQ(handledOn, ui->Id());
-
-  // From the window's thread: directly, before the call returns.
+  probe.Send(kPing, 7, 0);
   OnUi(w, [&] {
-    probe.events.clear();
-    EXPECT_TRUE(probe.Post(kPing, 1, 0));
-    EXPECT_EQ(probe.Send(kPing, 2, 0), static_cast<intptr_t>(kPing + 2));
-    probe.events.push_back("task end");
+    probe.Post(kPing, 1, 0);
+    probe.Send(kPing, 2, 0);
   });
-  // The posted message waited for the window's thread to be free.
-  ASSERT_TRUE(backend.WaitFor([&] { return Events(w, probe).size() == 3; }));
-  EXPECT_EQ(Events(w, probe), (Strings{"user 2", "task end", "user 1"}));
-
+  ASSERT_TRUE(backend.WaitFor([&] { return Events(w, probe).back() == "user 1"; }));
   std::vector<Delivery> how;
   for (const MessageRecord& m : backend.Messages()) {
     if (m.message == kPing) how.push_back(m.delivery);
   }
   EXPECT_EQ(how, (std::vector<Delivery>{Delivery::kSent, Delivery::kDirect, Delivery::kPosted}));
 }
-
 TEST_F(DialogTest, SentMessagesGoBeforePostedOnesAndInput) {
   Probe& probe = Make(kTestDialog, false);
   const WindowHandle w = RunModal(probe);
@@ -311,10 +259,6 @@ TEST_F(DialogTest, DestroyingAModelessDialogAnswersWhatWaitsAndLetsItDeleteItsel
   EXPECT_EQ(before, (Strings{"init", "command 1 0", "ok"}));
   EXPECT_TRUE(backend.Window(w)->destroyed);
   EXPECT_EQ(backend.FindDialog(kOtherDialog), kNoWindow);
-  // Nothing reaches a window that is gone.
-  EXPECT_EQ(backend.Send(w, kPing, 1, 0), 0);
-  EXPECT_FALSE(backend.Post(w, kPing, 1, 0));
-  EXPECT_FALSE(backend.Click(w, kIdOk));
 }
 
 TEST_F(DialogTest, ANestedModalDialogDisablesItsOwnerUntilItEnds) {
@@ -335,82 +279,19 @@ TEST_F(DialogTest, ANestedModalDialogDisablesItsOwnerUntilItEnds) {
   EXPECT_EQ(Events(w, probe), (Strings{"init", "command 60 0", "user 4", "nested returned 2"}));
 }
 
-TEST_F(DialogTest, SelectingByTextTakesTheFirstEntryBeginningWithItIgnoringCase) {
+TEST_F(DialogTest, ASortedListFilesEntriesInOrderIgnoringCase) {
   Probe& probe = Make();
   const WindowHandle w = RunModal(probe);
   OnUi(w, [&] {
-    probe.ListReset(kCombo);
-    for (int n = 1; n <= 20; ++n) probe.ListAdd(kCombo, "COM" + std::to_string(n));
-    EXPECT_EQ(probe.ListSelection(kCombo), kListNone);
-    EXPECT_EQ(probe.ListSelectText(kCombo, "com2"), 1);
-    EXPECT_EQ(probe.ListSelectText(kCombo, "COM1"), 0);
-    EXPECT_EQ(probe.ListSelectText(kCombo, "com10"), 9);
-    // The search looks at the whole list, not from the current entry on.
-    EXPECT_EQ(probe.ListSelectText(kCombo, "CO"), 0);
-    probe.ListSetSelection(kCombo, 5);
-    // No match: the selection stays.
-    EXPECT_EQ(probe.ListSelectText(kCombo, "LPT1"), kListNone);
-    EXPECT_EQ(probe.ListSelection(kCombo), 5);
-    EXPECT_EQ(probe.ListSelectText(kCombo, "COM200"), kListNone);
-    EXPECT_EQ(probe.ListSelection(kCombo), 5);
-  });
-}
-
-TEST_F(DialogTest, DropDownListsShowTheirSelectionAndTakeNoText) {
-  Probe& probe = Make();
-  const WindowHandle w = RunModal(probe);
-  OnUi(w, [&] {
-    EXPECT_EQ(probe.ControlText(kCombo), "");
-    EXPECT_FALSE(probe.SetControlText(kCombo, "first"));
-    EXPECT_EQ(probe.ListSelection(kCombo), kListNone);
-    EXPECT_EQ(probe.ListSetSelection(kCombo, 1), 1);
-    EXPECT_EQ(probe.ControlText(kCombo), "second");
-    EXPECT_EQ(probe.ListItemText(kCombo, 0), "first");
-    EXPECT_EQ(probe.ListCount(kCombo), 2);
-    // An index outside the list clears the selection.
-    EXPECT_EQ(probe.ListSetSelection(kCombo, 2), kListNone);
-    EXPECT_EQ(probe.ControlText(kCombo), "");
-    probe.ListReset(kCombo);
-    EXPECT_EQ(probe.ListCount(kCombo), 0);
-
-    // A sorted list files entries in order, ignoring case.
     for (const char* s : {"delta", "Alpha", "charlie", "Bravo"}) probe.ListAdd(kSortedCombo, s);
-    EXPECT_TRUE(probe.SetControlText(kEdit, "typed"));
-    EXPECT_EQ(probe.ControlText(kEdit), "typed");
   });
   EXPECT_EQ(backend.Control(w, kSortedCombo)->items,
             (Strings{"Alpha", "Bravo", "charlie", "delta"}));
-
-  // The user's pick notifies the dialog.
-  OnUi(w, [&] { probe.events.clear(); });
-  EXPECT_FALSE(backend.SelectListItem(w, kCombo, std::string("second")));  // the list was reset
-  OnUi(w, [&] { probe.ListAdd(kCombo, "again"); });
-  ASSERT_TRUE(backend.SelectListItem(w, kCombo, 0));
-  EXPECT_EQ(backend.Control(w, kCombo)->SelectedText(), "again");
-  EXPECT_EQ(Events(w, probe), (Strings{"command 10 1"}));
+  // The user picks by text: only an entry that is there.
+  EXPECT_FALSE(backend.SelectListItem(w, kSortedCombo, std::string("alpha")));
+  ASSERT_TRUE(backend.SelectListItem(w, kSortedCombo, std::string("charlie")));
+  EXPECT_EQ(backend.Control(w, kSortedCombo)->selection, 2);
 }
-
-TEST_F(DialogTest, AutoRadioButtonsClearTheOthersOfTheirGroup) {
-  Probe& probe = Make();
-  const WindowHandle w = RunModal(probe);
-  ASSERT_TRUE(backend.Click(w, kRadioC));
-  ASSERT_TRUE(backend.Click(w, kRadioA));
-  EXPECT_EQ(backend.Control(w, kRadioA)->check, kChecked);
-  ASSERT_TRUE(backend.Click(w, kRadioB));
-  EXPECT_EQ(backend.Control(w, kRadioA)->check, kUnchecked);
-  EXPECT_EQ(backend.Control(w, kRadioB)->check, kChecked);
-  EXPECT_EQ(backend.Control(w, kRadioC)->check, kChecked);  // a group of its own
-  OnUi(w, [&] {
-    EXPECT_EQ(probe.Check(kRadioB), kChecked);
-    probe.SetCheck(kRadioB, kUnchecked);
-    probe.EnableControl(kRadioA, false);
-    EXPECT_FALSE(probe.IsControlEnabled(kRadioA));
-  });
-  EXPECT_EQ(backend.Control(w, kRadioB)->check, kUnchecked);
-  EXPECT_FALSE(backend.Click(w, kRadioA));  // disabled
-  EXPECT_FALSE(backend.Click(w, 999));      // no such control
-}
-
 TEST_F(DialogTest, FocusNotifiesEditBoxesAndTheCaretCanGo) {
   Probe& probe = Make();
   const WindowHandle w = RunModal(probe);
@@ -426,23 +307,6 @@ TEST_F(DialogTest, FocusNotifiesEditBoxesAndTheCaretCanGo) {
   ASSERT_TRUE(backend.Focus(w, kCombo));
   OnUi(w, [&] { probe.SetFocus(kIdOk); });
   EXPECT_EQ(Events(w, probe), (Strings{"command 11 256", "command 10 3"}));
-}
-
-TEST_F(DialogTest, AProgressBarShowsPositionsWithinItsThirtyTwoBitRange) {
-  Probe& probe = Make();
-  const WindowHandle w = RunModal(probe);
-  OnUi(w, [&] {
-    probe.SetProgressRange(kBar, 0, 200000);
-    probe.SetProgressPos(kBar, 150000);
-    probe.SetProgressPos(kBar, 250000);
-    probe.SetProgressRange(kBar, 0, 1000);
-    probe.SetProgressPos(kBar, -5);
-  });
-  const auto bar = backend.Control(w, kBar);
-  EXPECT_EQ(bar->high, 1000);
-  std::vector<int32_t> shown;
-  for (const ValueChange& c : bar->posChanges) shown.push_back(c.value);
-  EXPECT_EQ(shown, (std::vector<int32_t>{150000, 200000, 0}));
 }
 
 TEST_F(DialogTest, MessageBoxesAreRecordedWithTheirOwnerAndThread) {
@@ -507,13 +371,6 @@ TEST_F(DialogTest, TooltipsComeFromTheStringsUnderTheControlIds) {
   OnUi(w, [&] { probe.EnableToolTips(); });
   EXPECT_EQ(backend.ToolTip(w, kBrowse), "Browse file");
   EXPECT_EQ(backend.ToolTip(w, kNoTip), std::nullopt);
-}
-
-TEST_F(DialogTest, ATemplateThatDoesNotExistMakesNoWindow) {
-  Probe& missing = Make(4242);
-  ui = std::make_unique<UiThread>([&missing] { return missing.DoModal(); });
-  EXPECT_EQ(ui->Join(), -1);
-  EXPECT_TRUE(missing.events.empty());
 }
 
 }  // namespace

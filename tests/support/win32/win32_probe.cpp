@@ -266,6 +266,14 @@ bool PickListEntry(WindowHandle dialog, int id, const std::string& text) {
   return true;
 }
 
+bool PostListPick(WindowHandle dialog, int id, int index) {
+  HWND combo = Item(dialog, id);
+  if (!combo || index < 0 || index >= SendMessageA(combo, CB_GETCOUNT, 0, 0)) return false;
+  return PostMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) &&
+         PostMessageA(H(dialog), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                      reinterpret_cast<LPARAM>(combo));
+}
+
 bool PostKey(WindowHandle window, int virtualKey) {
   if (window == kNoWindow) return false;
   const UINT scan = MapVirtualKeyA(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
@@ -496,6 +504,11 @@ std::string TextOfBox(HWND box) {
   return text;
 }
 
+MessageBoxSeen SeeMessageBox(HWND box) {
+  return {W(GetWindow(box, GW_OWNER)), TextOf(box), TextOfBox(box), IconOfBox(box),
+          GetWindowThreadProcessId(box, nullptr)};
+}
+
 // A file dialog's file name box: the combo box or, in older layouts, the
 // edit box.
 HWND FileNameBox(HWND dialog) {
@@ -504,6 +517,25 @@ HWND FileNameBox(HWND dialog) {
 }
 
 }  // namespace
+
+std::vector<std::pair<WindowHandle, MessageBoxSeen>> OpenMessageBoxes() {
+  std::vector<std::pair<WindowHandle, MessageBoxSeen>> boxes;
+  for (const WindowHandle window : TopLevelOf(GetCurrentProcessId())) {
+    HWND hwnd = H(window);
+    if (ClassOf(hwnd) != "#32770" || IsBackendDialog(window) || !GetDlgItem(hwnd, IDOK) ||
+        GetDlgItem(hwnd, cmb1)) {
+      continue;
+    }
+    boxes.emplace_back(window, SeeMessageBox(hwnd));
+  }
+  return boxes;
+}
+
+void AnswerMessageBox(WindowHandle box) {
+  HWND hwnd = H(box);
+  PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDOK)));
+}
 
 void CommonDialogWatcher::Look() {
   std::vector<WindowHandle> shown = TopLevelOf(processId_);
@@ -546,11 +578,9 @@ void CommonDialogWatcher::Look() {
       fileDialogs_.push_back(std::move(seen));
       continue;
     }
-    HWND ok = GetDlgItem(hwnd, IDOK);
-    if (!ok) continue;
-    MessageBoxSeen seen{W(GetWindow(hwnd, GW_OWNER)), TextOf(hwnd), TextOfBox(hwnd),
-                        IconOfBox(hwnd), GetWindowThreadProcessId(hwnd, nullptr)};
-    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    if (!GetDlgItem(hwnd, IDOK)) continue;
+    MessageBoxSeen seen = SeeMessageBox(hwnd);
+    AnswerMessageBox(window);
     std::lock_guard lock(mutex_);
     answered_.push_back(window);
     boxes_.push_back(std::move(seen));
@@ -577,6 +607,56 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<int64_t>(left, 10)),
                               QS_ALLINPUT);
   }
+}
+
+// --- Tasks on a thread ------------------------------------------------------
+
+namespace {
+
+// wParam 0: lParam is a std::function<void()>* to run (sent); 1: a
+// heap-made one to run and delete (posted).
+constexpr UINT kRunTask = WM_APP + 1;
+constexpr const char* kTaskClass = "Quillon.Probe.Tasks";
+
+LRESULT CALLBACK TaskProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kRunTask) return DefWindowProcA(hwnd, message, wParam, lParam);
+  auto* task = reinterpret_cast<std::function<void()>*>(lParam);
+  (*task)();
+  if (wParam == 1) delete task;
+  return 0;
+}
+
+}  // namespace
+
+TaskWindow::TaskWindow() {
+  static const ATOM registered = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = TaskProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kTaskClass;
+    return RegisterClassA(&wc);
+  }();
+  (void)registered;
+  window_ = W(CreateWindowExA(0, kTaskClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleA(nullptr), nullptr));
+}
+
+TaskWindow::~TaskWindow() {
+  MSG msg;
+  while (PeekMessageA(&msg, H(window_), kRunTask, kRunTask, PM_REMOVE)) {
+    if (msg.wParam == 1) delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+  }
+  ::DestroyWindow(H(window_));
+}
+
+void TaskWindow::Run(const std::function<void()>& task) {
+  SendMessageA(H(window_), kRunTask, 0,
+               reinterpret_cast<LPARAM>(const_cast<std::function<void()>*>(&task)));
+}
+
+void TaskWindow::Start(std::function<void()> task) {
+  auto* queued = new std::function<void()>(std::move(task));
+  if (!PostMessageA(H(window_), kRunTask, 1, reinterpret_cast<LPARAM>(queued))) delete queued;
 }
 
 // --- Programs -------------------------------------------------------------

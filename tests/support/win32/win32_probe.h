@@ -88,6 +88,10 @@ bool PostClick(WindowHandle dialog, int id);
 // Picks the entry whose text is exactly `text` and tells the dialog
 // (CBN_SELCHANGE), as a pick with the mouse does. False without one.
 bool PickListEntry(WindowHandle dialog, int id, const std::string& text);
+// The same for a pick of entry `index`, posted (CB_SETCURSEL to the list,
+// then CBN_SELCHANGE to the dialog): returns at once. False without the
+// list or the entry.
+bool PostListPick(WindowHandle dialog, int id, int index);
 // A key pressed and released, posted to `window` (the control with the
 // focus, as the keyboard would).
 inline constexpr int kVkTab = 0x09;
@@ -139,6 +143,11 @@ struct FileDialogSeen {
   std::string fileName;                // what it was given; "" when cancelled
 };
 
+// The message boxes of this process on the screen now, and what each shows.
+std::vector<std::pair<WindowHandle, MessageBoxSeen>> OpenMessageBoxes();
+// Answers a box with OK (posted: returns at once).
+void AnswerMessageBox(WindowHandle box);
+
 // A thread that watches a process's windows for message boxes and file-open
 // dialogs: it records what each shows and answers it, the boxes with OK,
 // the file dialogs with the next scripted file name (Cancel when none is
@@ -180,6 +189,27 @@ class CommonDialogWatcher {
 // Dispatches the calling thread's messages, with the dialog keyboard for the
 // backend's dialogs, until `done` holds (true) or `timeoutMs` passed.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+// A hidden window of the thread that makes it, through which other threads
+// run tasks there. Make and destroy it on that thread.
+class TaskWindow {
+ public:
+  TaskWindow();
+  ~TaskWindow();
+  TaskWindow(const TaskWindow&) = delete;
+  TaskWindow& operator=(const TaskWindow&) = delete;
+
+  // Sent: runs `task` in whatever loop the thread is in (its own, a modal
+  // dialog's, a message box's) and waits for it; directly on the thread
+  // itself.
+  void Run(const std::function<void()>& task);
+  // Posted: `task` runs in turn with the thread's other posted messages;
+  // returns at once. Tasks still queued when the window goes are dropped.
+  void Start(std::function<void()> task);
+
+ private:
+  WindowHandle window_ = kNoWindow;
+};
 
 // --- Programs -------------------------------------------------------------
 
