@@ -2,6 +2,7 @@
 
 #include "engine/result_codes.h"
 #include "platform/device.h"
+#include "platform/udev_rule.h"
 
 namespace quillon::app {
 
@@ -73,13 +74,24 @@ std::optional<ResultMessage> LookupResult(int code) {
   return std::nullopt;
 }
 
-std::string PermissionHint(int code) {
+std::string PermissionHint(int code, bool udevRuleMissing) {
   if (code != engine::kSerialHandle && code != engine::kParallelOpen && code != engine::kUsbOpen) {
     return {};
   }
   const std::string group = code == engine::kSerialHandle ? "dialout" : "lp";
-  return "permission denied: this user is not in the group that owns the device (usually " + group +
-         "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
+  std::string hint =
+      "permission denied: this user is not in the group that owns the device (usually " + group +
+      "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
+  if (code == engine::kUsbOpen && udevRuleMissing) {
+    hint += std::string("; or install the udev rule ") + platform::kUdevRuleName +
+            " (Quillon's package puts it in /usr/lib/udev/rules.d), which gives the desktop "
+            "user access to the printer without the group";
+  }
+  return hint;
+}
+
+std::string PermissionHint(int code) {
+  return PermissionHint(code, platform::UdevRuleMissing());
 }
 
 }  // namespace quillon::app

@@ -22,7 +22,11 @@ std::optional<ResultMessage> LookupResult(int code);
 // permission, for the code of that open's failure (1017: the serial line,
 // whose devices usually belong to the group dialout; 1034 and 1038: the
 // parallel port and the USB printer, group lp): join the group. Empty for
-// any other code.
+// any other code. For the USB printer, when the udev rule that gives the
+// desktop user access is not installed, it names that rule as the other way.
 std::string PermissionHint(int code);
+// The same, with whether the udev rule is missing given rather than looked
+// for.
+std::string PermissionHint(int code, bool udevRuleMissing);
 
 }  // namespace quillon::app

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/result_table.h"
 #include "engine/result_codes.h"
 #include "sim/temp_dir.h"
 
@@ -138,6 +139,39 @@ TEST_F(HintsTest, AfterTheResult) {
   for (const Case& c : cases) {
     const Lines hints = Hints(c.image, c.kind, {c.code, c.reached, c.answered, device});
     EXPECT_EQ(hints, c.hints) << c.image << " " << c.code << " " << static_cast<int>(c.reached);
+  }
+}
+
+// The advice after "cannot open DEVICE:" when the port refused for lack of
+// permission: the group to join, and for the USB printer, while the udev
+// rule is not installed, that rule as the other way.
+TEST(PermissionHint, NamesTheGroupAndForUsbTheMissingUdevRule) {
+  const auto join = [](const std::string& group) {
+    return "permission denied: this user is not in the group that owns the device (usually " +
+           group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
+  };
+  const std::string rule =
+      "; or install the udev rule 70-quillon.rules (Quillon's package puts it in "
+      "/usr/lib/udev/rules.d), which gives the desktop user access to the printer without the "
+      "group";
+  struct Case {
+    int code;
+    bool ruleMissing;
+    std::string hint;
+  };
+  const Case cases[] = {
+      {engine::kSerialHandle, false, join("dialout")},
+      {engine::kSerialHandle, true, join("dialout")},
+      {engine::kParallelOpen, false, join("lp")},
+      {engine::kParallelOpen, true, join("lp")},
+      {engine::kUsbOpen, false, join("lp")},
+      {engine::kUsbOpen, true, join("lp") + rule},
+      {engine::kUsbStatus, true, ""},
+      {engine::kInterfaceBusy, true, ""},
+      {engine::kSuccess, true, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(app::PermissionHint(c.code, c.ruleMissing), c.hint) << c.code << " " << c.ruleMissing;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/result_codes.h"
+#include "platform/udev_rule.h"
 #include "support/process.h"
 #include "support/writer_fixture.h"
 
@@ -138,8 +139,9 @@ TEST_F(WriterDevicePorts, AListedDeviceIsThePortTheDownloadOpens) {
 
 // A port that refuses to open for lack of permission: the result's message
 // gets the advice after a blank line, with the group of the interface's
-// devices. Another reason for the refusal gets no advice. The result code
-// stays the open's.
+// devices (and over USB, where the udev rule is not installed, the rule).
+// Another reason for the refusal gets no advice. The result code stays the
+// open's.
 TEST_F(WriterDevicePorts, APortRefusedForLackOfPermissionSaysWhichGroupToJoin) {
   auto refusal = std::make_shared<std::atomic<int>>(kErrorSuccess);
   SetSimulatorFactory([refusal](const std::string&, DeviceClass) -> std::shared_ptr<SerialDevice> {
@@ -156,6 +158,12 @@ TEST_F(WriterDevicePorts, APortRefusedForLackOfPermissionSaysWhichGroupToJoin) {
     return "\n\npermission denied: this user is not in the group that owns the device (usually " +
            group + "); ask for it with: sudo usermod -aG " + group + " $USER, then log in again";
   };
+  // Over USB, on a machine without the udev rule, the rule as the other way.
+  const std::string rule =
+      UdevRuleMissing() ? "; or install the udev rule 70-quillon.rules (Quillon's package puts it "
+                          "in /usr/lib/udev/rules.d), which gives the desktop user access to the "
+                          "printer without the group"
+                        : "";
   struct Case {
     int radio;
     const char* port;  // in the list; none for USB
@@ -168,7 +176,7 @@ TEST_F(WriterDevicePorts, APortRefusedForLackOfPermissionSaysWhichGroupToJoin) {
        "Unable to get serial port handle!" + advice("dialout")},
       {IDC_PARALLEL, "LPT1", kErrorAccessDenied, engine::kParallelOpen,
        "Unable to set parallel port!" + advice("lp")},
-      {IDC_USB, nullptr, kErrorAccessDenied, engine::kUsbOpen, usb + advice("lp")},
+      {IDC_USB, nullptr, kErrorAccessDenied, engine::kUsbOpen, usb + advice("lp") + rule},
       {IDC_SERIAL, "COM1", kErrorFileNotFound, engine::kSerialHandle,
        "Unable to get serial port handle!"},
       {IDC_PARALLEL, "LPT1", kErrorFileNotFound, engine::kParallelOpen,
