@@ -5,6 +5,8 @@
   passbook.ico  (IDI_ABOUT, 154) a bank passbook
 
 Each icon holds a 32x32 and a 16x16 image, 32 bits per pixel with alpha.
+The program's icon is also written as PNG files in the sizes of the
+desktop's icon theme (icons/quillon-<n>.png, installed on Linux).
 The pictures are made of a few shapes in a 32-unit square; every size is
 rendered from the same shapes with 4x4 supersampling. Standard library only.
 
@@ -50,20 +52,37 @@ def outline(poly, width):
     return [line(*poly[i], *poly[(i + 1) % len(poly)], width) for i in range(len(poly))]
 
 
+def bounds(poly):
+    xs = [x for x, _ in poly]
+    ys = [y for _, y in poly]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
 def render(shapes, size):
     """shapes: list of (colour (r, g, b), [polygons]) painted in order.
-    Returns rows of (r, g, b, a), top row first."""
+    Returns rows of (r, g, b, a), top row first. Only the pixels within a
+    shape's bounding box are sampled, and a sample is only tested against the
+    polygons whose box holds it: a point outside a polygon's box is never
+    inside it, so the result is the same as testing every sample."""
     scale = 32.0 / size
     pixels = [[(0, 0, 0, 0)] * size for _ in range(size)]
     for colour, polys in shapes:
-        for py in range(size):
-            for px in range(size):
+        boxes = [(bounds(p), p) for p in polys]
+        x0 = max(0, int(min(b[0] for b, _ in boxes) / scale))
+        y0 = max(0, int(min(b[1] for b, _ in boxes) / scale))
+        x1 = min(size - 1, int(max(b[2] for b, _ in boxes) / scale))
+        y1 = min(size - 1, int(max(b[3] for b, _ in boxes) / scale))
+        for py in range(y0, y1 + 1):
+            for px in range(x0, x1 + 1):
                 covered = 0
                 for sy in range(SAMPLES):
+                    y = (py + (sy + 0.5) / SAMPLES) * scale
+                    row = [(b, p) for b, p in boxes if b[1] <= y <= b[3]]
+                    if not row:
+                        continue
                     for sx in range(SAMPLES):
                         x = (px + (sx + 0.5) / SAMPLES) * scale
-                        y = (py + (sy + 0.5) / SAMPLES) * scale
-                        if any(inside(p, x, y) for p in polys):
+                        if any(b[0] <= x <= b[2] and inside(p, x, y) for b, p in row):
                             covered += 1
                 if not covered:
                     continue
@@ -179,6 +198,11 @@ def write_png(path, pixels, zoom=8):
         f.write(chunk(b"IEND", b""))
 
 
+# The sizes of the program's icon as PNG files, for the desktop's icon theme
+# (hicolor/<n>x<n>/apps/quillon.png when installed).
+PNG_SIZES = (16, 32, 48, 64, 128, 256)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     preview = sys.argv[2] if len(sys.argv) == 3 and sys.argv[1] == "--png" else None
@@ -188,6 +212,9 @@ def main():
         if preview:
             for pixels in images:
                 write_png(os.path.join(preview, "%s-%d.png" % (name, len(pixels))), pixels)
+    for size in PNG_SIZES:
+        write_png(os.path.join(here, "icons", "quillon-%d.png" % size), render(printer(), size),
+                  zoom=1)
 
 
 if __name__ == "__main__":
