@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
-          qt6-base-dev)
+          qt6-base-dev scdoc)
 for option in "$@"; do
   case "$option" in
     --windows) packages+=(g++-mingw-w64-x86-64) ;;
