@@ -3,7 +3,8 @@
 # Completes the options, the values of --type, --interface, --port, --baud,
 # --parity and --stop-bits, and the image: the files named for the download
 # type already given (*.mfw, *.ipl, *.bin, any case), all three kinds before
-# that. Needs no other completion code.
+# that. The port list follows the interface given (all ports before that).
+# Needs no other completion code.
 
 # Adds each word of the list that begins with $1 (in any case) to COMPREPLY.
 _quillon_flash_offer() {
@@ -122,7 +123,7 @@ _quillon_flash() {
     fi
 
     # The image: the files of the type given, and folders to look in.
-    local type extensions file lower ext
+    local type extensions file rest ext
     type=$(_quillon_flash_value --type -t)
     case ${type,,} in
         main | "main firmware") extensions=(mfw) ;;
@@ -137,9 +138,15 @@ _quillon_flash() {
             COMPREPLY+=("$file")
             continue
         fi
-        lower=${file,,}
+        # As the program reads a name: the text after the first dot is the
+        # extension, or the extension and one more character.
+        rest=${file##*/}
+        [[ $rest == *.* ]] || continue
+        rest=${rest#*.}
+        rest=${rest,,}
+        ((${#rest} == 3 || ${#rest} == 4)) || continue
         for ext in "${extensions[@]}"; do
-            [[ $lower == *."$ext" ]] && COMPREPLY+=("$file") && break
+            [[ $rest == "$ext"* ]] && COMPREPLY+=("$file") && break
         done
     done
 } &&
