@@ -51,10 +51,13 @@
 #define IDC_PROGRESS_GROUP 1022
 #define IDC_PROGRESS_CANCEL 1046
 
-/* Version */
-#define QUILLON_VERSION_MAJOR 2
-#define QUILLON_VERSION_MINOR 2
+/* Version: the build defines it from project() in the top CMakeLists.txt;
+   without a build (the resource compiler run by hand) it reads 0.0.0. */
+#ifndef QUILLON_VERSION_MAJOR
+#define QUILLON_VERSION_MAJOR 0
+#define QUILLON_VERSION_MINOR 0
 #define QUILLON_VERSION_PATCH 0
-#define QUILLON_VERSION_TEXT "2.2.0"
+#define QUILLON_VERSION_TEXT "0.0.0"
+#endif
 
 #endif /* QUILLON_RES_RESOURCE_H */

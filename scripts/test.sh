@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Linux debug build, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, the ThreadSanitizer build, 20 seconds of
-# each fuzz target (scripts/fuzz.sh), then the
+# UndefinedBehaviorSanitizer build, the ThreadSanitizer build, the release
+# build (built only), 20 seconds of each fuzz target (scripts/fuzz.sh), then the
 # Windows cross build with its tests under Wine (among them the Win32 serial
 # backend and a font download by quillon-flash.exe through COM1, both against
 # the debug build's quillon-printer-sim on a pseudo-terminal).
@@ -11,11 +11,36 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows --wine --fuzz --display
 jobs=$(nproc)
 
-for preset in debug asan tsan; do
-  echo "== $preset" >&2
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset" -j"$jobs"
+configure_and_build() {
+  cmake --preset "$1" "${@:2}" >/dev/null
+  cmake --build --preset "$1" -j"$jobs"
+}
+
+# Each build's tests run while the next build compiles: the tests spend most
+# of their time in the printer's fixed waits, on pseudo-terminals and in
+# child processes, which leaves the processors to the compiler. The release
+# build is made as users make it, with every target, but with warnings as
+# errors as in the other builds; it is built only.
+echo "== debug (build)" >&2
+configure_and_build debug
+previous=debug
+for next in asan tsan release; do
+  extra=()
+  [[ "$next" == release ]] && extra=(-DQUILLON_WERROR=ON)
+  echo "== $next (build), $previous (tests)" >&2
+  configure_and_build "$next" "${extra[@]}" >"build/$next-build.log" 2>&1 &
+  build_pid=$!
+  tests_status=0
+  ctest --preset "$previous" -j"$jobs" || tests_status=$?
+  build_status=0
+  wait "$build_pid" || build_status=$?
+  if [[ $build_status -ne 0 ]]; then
+    cat "build/$next-build.log" >&2
+    echo "The $next build failed." >&2
+    exit 1
+  fi
+  [[ $tests_status -eq 0 ]] || exit 1
+  [[ "$next" == release ]] || previous="$next"
 done
 
 echo "== fuzz" >&2

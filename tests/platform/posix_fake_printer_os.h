@@ -114,8 +114,10 @@ class FakePrinterOs final : public posix::PrinterOs {
   int Poll(pollfd* fds, nfds_t n, int timeoutMs) override {
     std::string line = "poll";
     for (nfds_t i = 0; i < n; ++i) {
-      line += " " + std::to_string(fds[i].fd) + (fds[i].events & POLLIN ? " in" : "") +
-              (fds[i].events & POLLOUT ? " out" : "");
+      line += ' ';
+      line += std::to_string(fds[i].fd);
+      if (fds[i].events & POLLIN) line += " in";
+      if (fds[i].events & POLLOUT) line += " out";
     }
     log.push_back(line + " " + std::to_string(timeoutMs));
     PollAnswer answer;
