@@ -63,6 +63,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/packaging/debian/postinst"
                                          "${CMAKE_CURRENT_LIST_DIR}/packaging/debian/postrm")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/packaging/debian/compress-man-pages.cmake")
 
   # Debian wants the licence as /usr/share/doc/<package>/copyright and the
   # changelog beside it, compressed with gzip -9n; the package has no separate
