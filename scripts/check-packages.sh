@@ -10,6 +10,7 @@
 #   the .zip   holds both programs
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh --wine --packaging
 root_dir="$PWD"
 packages="$root_dir/build/packages"
 
