@@ -59,3 +59,10 @@ if(NOT WIN32)
     endforeach()
   endif()
 endif()
+
+if(WIN32)
+  # The installer and the zip keep the programs at the top of their folder
+  # (C:\Program Files\Quillon\Quillon.exe), with the licence beside them.
+  install(TARGETS Quillon quillon-flash RUNTIME DESTINATION .)
+  install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt)
+endif()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the packages and leaves them in build/packages:
+#   quillon_<version>_amd64.deb          the release preset, cpack -G DEB
+#   Quillon-<version>-win64-setup.exe    the mingw preset, cpack -G NSIS
+#   Quillon-<version>-win64.zip          the mingw preset, cpack -G ZIP
+# scripts/check-packages.sh then tries them as a user would.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --windows --packaging
+jobs=$(nproc)
+out=build/packages
+mkdir -p "$out"
+
+# cpack installs what the build tree's `make install` installs, after making
+# everything the preset builds; its packages appear in the build tree.
+package() {
+  local preset="$1" generators="$2"
+  echo "== $preset: $generators" >&2
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  (cd "build/$preset" && rm -f -- quillon_*.deb Quillon-*-win64* && cpack -G "$generators")
+}
+
+rm -f -- "$out"/*.deb "$out"/*.exe "$out"/*.zip
+package release DEB
+cp build/release/quillon_*_amd64.deb "$out"/
+package mingw "NSIS;ZIP"
+cp build/mingw/Quillon-*-win64-setup.exe build/mingw/Quillon-*-win64.zip "$out"/
+
+echo "== packages in $out" >&2
+ls -l "$out"
