@@ -13,11 +13,13 @@ out=build/packages
 mkdir -p "$out"
 
 # cpack installs what the build tree's `make install` installs, after making
-# everything the preset builds; its packages appear in the build tree.
+# everything the preset builds; its packages appear in the build tree. A
+# build folder that is already configured is taken as it is (CI's release
+# build keeps its warnings-as-errors setting and is not rebuilt).
 package() {
   local preset="$1" generators="$2"
   echo "== $preset: $generators" >&2
-  cmake --preset "$preset" >/dev/null
+  [[ -f "build/$preset/CMakeCache.txt" ]] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
   (cd "build/$preset" && rm -f -- quillon_*.deb Quillon-*-win64* && cpack -G "$generators")
 }

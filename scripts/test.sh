@@ -4,11 +4,12 @@
 # build (built only), 20 seconds of each fuzz target (scripts/fuzz.sh), then the
 # Windows cross build with its tests under Wine (among them the Win32 serial
 # backend and a font download by quillon-flash.exe through COM1, both against
-# the debug build's quillon-printer-sim on a pseudo-terminal).
+# the debug build's quillon-printer-sim on a pseudo-terminal); then the
+# install layout, the packages and the fleet rollout are tried.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --windows --wine --fuzz --display
+scripts/install-deps.sh --windows --wine --fuzz --display --packaging
 jobs=$(nproc)
 
 configure_and_build() {
@@ -56,4 +57,17 @@ trap wine_stop EXIT
 # program (see wine-env.sh), and ctest gets a time-out all the same.
 wine_start
 ctest --preset mingw -j"$jobs" --timeout 300 </dev/null
+wine_stop
+trap - EXIT
+
+# The release as people get it: what `cmake --install` lays out, the .deb,
+# the Windows installer and zip, tried as a user would, and the fleet
+# rollout playbook against three emulated printers.
+echo "== install layout" >&2
+scripts/check-install.sh build/release
+echo "== packages" >&2
+scripts/package.sh
+scripts/check-packages.sh
+echo "== fleet rollout" >&2
+scripts/check-fleet.sh build/release/cli/quillon-flash
 echo "All tests passed." >&2

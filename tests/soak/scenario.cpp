@@ -80,7 +80,12 @@ std::string Hex(unsigned value) {
 }
 
 std::string ModeText(const platform::NegotiationMask& m) {
-  return "{" + Hex(m.usReadMask) + "," + Hex(m.usWriteMask) + "}";
+  std::string text = "{";
+  text += Hex(m.usReadMask);
+  text += ',';
+  text += Hex(m.usWriteMask);
+  text += '}';
+  return text;
 }
 
 // Fills `out` from a 64-bit mixing sequence: cheap, and the same for a seed.
@@ -216,9 +221,12 @@ class Drawer {
       } while (fault.byte == sim::kAck || fault.byte == sim::kNak);
     }
     s_.emulator.faults.push_back(fault);
-    std::string what = fault.silent ? "no answer" : "answer " + Hex(fault.byte);
-    Note(kind, what + " to " + std::string(sim::CommandName(command)) + " " +
-                   (fault.nth == 0 ? std::string("(every one)") : "#" + std::to_string(fault.nth)));
+    std::string what = fault.silent ? "no answer" : "answer ";
+    if (!fault.silent) what += Hex(fault.byte);
+    what += " to ";
+    what += sim::CommandName(command);
+    what += fault.nth == 0 ? std::string(" (every one)") : " #" + std::to_string(fault.nth);
+    Note(kind, what);
     return true;
   }
 
