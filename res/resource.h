@@ -51,8 +51,14 @@
 #define IDC_PROGRESS_GROUP 1022
 #define IDC_PROGRESS_CANCEL 1046
 
-/* Version: the build defines it from project() in the top CMakeLists.txt;
-   without a build (the resource compiler run by hand) it reads 0.0.0. */
+/* Version: the build makes quillon_version.h from project() in the top
+   CMakeLists.txt; without a build (the resource compiler run by hand) it
+   reads 0.0.0. */
+#if defined(__has_include)
+#if __has_include("quillon_version.h")
+#include "quillon_version.h"
+#endif
+#endif
 #ifndef QUILLON_VERSION_MAJOR
 #define QUILLON_VERSION_MAJOR 0
 #define QUILLON_VERSION_MINOR 0
