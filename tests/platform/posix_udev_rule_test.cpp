@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,24 +32,65 @@ std::string Hex4(uint16_t value) {
 // Every rule line (comments and blank lines left out) as its KEY, operator
 // and value triples, key by key.
 using Rule = std::map<std::string, std::pair<std::string, std::string>>;
+
+// One `KEY op "value"` pair from `at` on (after blanks), or false.
+bool ReadPair(const std::string& line, size_t& at, std::string& key, std::string_view& op,
+              std::string& value) {
+  const auto blanks = [&] {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+  };
+  blanks();
+  const size_t keyStart = at;
+  while (at < line.size() && std::isalpha(static_cast<unsigned char>(line[at]))) ++at;
+  if (at < line.size() && line[at] == '{') {
+    const size_t close = line.find('}', at);
+    if (close == std::string::npos) return false;
+    at = close + 1;
+  }
+  key = line.substr(keyStart, at - keyStart);
+  blanks();
+  op = {};
+  for (const std::string_view candidate : {"==", "!=", "+=", ":=", "="}) {
+    if (line.compare(at, candidate.size(), candidate) == 0) {
+      op = candidate;
+      break;
+    }
+  }
+  if (key.empty() || op.empty()) return false;
+  at += op.size();
+  blanks();
+  if (at >= line.size() || line[at] != '"') return false;
+  const size_t close = line.find('"', at + 1);
+  if (close == std::string::npos) return false;
+  value = line.substr(at + 1, close - at - 1);
+  at = close + 1;
+  blanks();
+  // Pairs are separated by commas.
+  if (at == line.size()) return true;
+  if (line[at] != ',') return false;
+  ++at;
+  return true;
+}
+
 std::vector<Rule> ReadRules(const std::string& path) {
   std::ifstream in(path);
   EXPECT_TRUE(in) << path;
-  const std::regex pair(
-      R"re(\s*([A-Za-z]+(?:\{[A-Za-z_]+\})?)\s*(==|!=|\+=|:=|=)\s*"([^"]*)"\s*(,|$))re");
   std::vector<Rule> rules;
   std::string line;
   while (std::getline(in, line)) {
     if (line.find_first_not_of(" \t") == std::string::npos || line.starts_with("#")) continue;
     Rule rule;
-    size_t consumed = 0;
-    for (std::sregex_iterator it(line.begin(), line.end(), pair), end; it != end; ++it) {
-      EXPECT_EQ(static_cast<size_t>(it->position()), consumed) << "unparsed text in: " << line;
-      EXPECT_TRUE(rule.emplace((*it)[1], std::make_pair((*it)[2], (*it)[3])).second)
+    size_t at = 0;
+    std::string key, value;
+    std::string_view op;
+    while (at < line.size()) {
+      if (!ReadPair(line, at, key, op, value)) {
+        ADD_FAILURE() << "unparsed text in: " << line;
+        break;
+      }
+      EXPECT_TRUE(rule.emplace(key, std::make_pair(std::string(op), value)).second)
           << "a key given twice in: " << line;
-      consumed = it->position() + it->length();
     }
-    EXPECT_EQ(consumed, line.size()) << "unparsed text in: " << line;
     rules.push_back(rule);
   }
   return rules;

@@ -234,9 +234,10 @@ Strings Decompiled() {
       std::filesystem::temp_directory_path() /
       ("quillon-rc-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
        ".rc");
-  const std::string command = "x86_64-w64-mingw32-windres -I '" + resDir.string() + "' '" +
-                              (resDir / "quillon.rc").string() + "' -O rc -o '" + out.string() +
-                              "'";
+  // The build's version header, as the Windows build gives it.
+  const std::string command = "x86_64-w64-mingw32-windres -I '" + resDir.string() + "' -I '" +
+                              QUILLON_RC_GENERATED_DIR + "' '" + (resDir / "quillon.rc").string() +
+                              "' -O rc -o '" + out.string() + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   std::ifstream in(out);
   Strings lines;
@@ -325,8 +326,12 @@ TEST(ResourceScript, CompilesToTheSameTemplatesAndStrings) {
     return text;
   }();
   EXPECT_NE(all.find("VALUE \"ProductName\", \"Quillon\""), std::string::npos);
-  EXPECT_NE(all.find("VALUE \"ProductVersion\", \"2.2.0\""), std::string::npos);
-  EXPECT_NE(all.find(" FILEVERSION 2, 2, 0, 0"), std::string::npos);
+  // The version is the project's.
+  const std::string version = QUILLON_PROJECT_VERSION;
+  EXPECT_NE(all.find("VALUE \"ProductVersion\", \"" + version + "\""), std::string::npos);
+  std::string numbers = version;
+  for (size_t dot; (dot = numbers.find('.')) != std::string::npos;) numbers.replace(dot, 1, ", ");
+  EXPECT_NE(all.find(" FILEVERSION " + numbers + ", 0"), std::string::npos);
 }
 
 }  // namespace
