@@ -18,17 +18,7 @@ flash=$(realpath -e "${1:-build/debug/cli/quillon-flash}") || {
   exit 1
 }
 
-if ! command -v ansible-playbook >/dev/null; then
-  echo "Installing: ansible" >&2
-  sudo=""
-  if [[ $(id -u) -ne 0 ]]; then
-    command -v sudo >/dev/null || { echo "Need root or sudo to install ansible" >&2; exit 1; }
-    sudo="sudo"
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends ansible >/dev/null
-fi
+scripts/install-deps.sh --fleet
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: scripts/install-deps.sh [--windows] [--wine] [--fuzz] [--display] [--packaging]
+# Usage: scripts/install-deps.sh [--windows] [--wine] [--fuzz] [--display] [--packaging] [--fleet]
 #   --windows  the mingw-w64 cross compiler (the Windows build)
 #   --wine     Wine, to run the Windows programs and tests
 #   --fuzz     clang and libFuzzer (the fuzz preset, scripts/fuzz.sh)
 #   --display  Xvfb and xdotool, to test quillon on a virtual X display
 #   --packaging  NSIS, lintian and the Debian packaging tools (scripts/package.sh,
 #              scripts/check-packages.sh)
+#   --fleet    Ansible (scripts/check-fleet.sh)
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
@@ -18,6 +19,7 @@ for option in "$@"; do
     --fuzz) packages+=(clang-14 libfuzzer-14-dev) ;;
     --display) packages+=(xvfb xdotool) ;;
     --packaging) packages+=(nsis lintian dpkg-dev fakeroot file man-db unzip) ;;
+    --fleet) packages+=(ansible) ;;
     *)
       echo "install-deps.sh: unknown option $option" >&2
       exit 2

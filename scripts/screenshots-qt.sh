@@ -8,7 +8,7 @@
 # user with real mouse and key events and grabs the windows.
 #
 # Usage: scripts/screenshots-qt.sh [DEBUG_BUILD_DIR]   (default build/debug)
-# Installs Xvfb with apt when it is missing.
+# Installs Xvfb with apt when it is missing (scripts/install-deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -23,34 +23,21 @@ fail() {
 }
 
 [[ -x "$tool" ]] || fail "no $tool (build the debug preset with its tests)"
-if ! command -v Xvfb >/dev/null; then
-  echo "Installing: xvfb" >&2
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xvfb >/dev/null
-fi
+scripts/install-deps.sh --display
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-qt-screens.XXXXXX")"
-xvfb_pid=""
+# shellcheck source=scripts/xvfb-env.sh
+source scripts/xvfb-env.sh
 cleanup() {
-  if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  xvfb_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The virtual display: the first free number from 90 on.
-display=90
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do ((++display)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -e /tmp/.X11-unix/X$display ]] && break
-  sleep 0.05
-done
-[[ -e /tmp/.X11-unix/X$display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+xvfb_start "$work" || fail "no virtual display"
 
 # A font image large enough for a picture on the way; the printer answers
 # each frame 3 ms late, so that a sector takes a moment.
 head -c 300000 /dev/urandom >"$work/fonts.bin"
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work" \
+QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work" \
   QUILLON_COM1="sim:delay=3" "$tool" "$root/docs" "$work/fonts.bin" </dev/null

@@ -53,10 +53,11 @@ fi
 export WINEPREFIX="$root/build/wine-prefix-screens"
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
+# shellcheck source=scripts/xvfb-env.sh
+source scripts/xvfb-env.sh
 export QUILLON_WINE_COM1_LINK="$root/build/wine-com1-screens"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-screens.XXXXXX")"
-xvfb_pid=""
 sim_pid=""
 app_pid=""
 cleanup() {
@@ -64,23 +65,13 @@ cleanup() {
     if [[ -n "$pid" ]]; then kill -KILL "$pid" 2>/dev/null || true; fi
   done
   wine_stop
-  if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  xvfb_stop
   ln -sfn /nonexistent "$QUILLON_WINE_COM1_LINK"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The virtual display: the first free number from 90 on.
-display=90
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do ((++display)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 100); do
-  [[ -e /tmp/.X11-unix/X$display ]] && break
-  sleep 0.05
-done
-[[ -e /tmp/.X11-unix/X$display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+xvfb_start "$work" || fail "no virtual display"
 
 # wine_start makes the prefix and maps COM1; then the X11 driver, with
 # unmanaged windows (no window manager runs), takes over from the null one,
