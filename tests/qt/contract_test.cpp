@@ -10,8 +10,6 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QTest>
-#include <chrono>
-#include <thread>
 
 #include "contract/backend_contract.h"
 #include "qt/qt_gui.h"
@@ -37,12 +35,7 @@ class QtHarness : public Harness {
     QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
   }
   bool WaitFor(const std::function<bool()>& condition, int timeoutMs) override {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return testing::WaitUntil(condition, timeoutMs);
   }
 
   bool Click(ui::WindowHandle window, int id) override {

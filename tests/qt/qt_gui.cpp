@@ -41,13 +41,17 @@ void Act(std::function<void()> task) {
       qApp, [] {}, Qt::BlockingQueuedConnection);
 }
 
-bool WaitForGui(const std::function<bool()>& condition, int timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!OnGuiGet([&] { return condition(); })) {
+  while (!condition()) {
     if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+bool WaitForGui(const std::function<bool()>& condition, int timeoutMs) {
+  return WaitUntil([&] { return OnGuiGet([&] { return condition(); }); }, timeoutMs);
 }
 
 QWidget* TopLevel(const QString& title) {

@@ -34,6 +34,10 @@ auto OnGuiGet(F f) -> decltype(f()) {
 // GUI thread runs an event loop it opened (a modal dialog, a message box).
 void Act(std::function<void()> task);
 
+// Waits until `condition` (run on the calling thread) holds; false after
+// `timeoutMs` of real time without.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
 // Waits until `condition` (run on the GUI thread) holds; false after
 // `timeoutMs` of real time without.
 bool WaitForGui(const std::function<bool()>& condition, int timeoutMs = 30000);
