@@ -7,17 +7,25 @@ set -euo pipefail
 quillon="$1"
 caption="Standard Model Quillon  Ver 2.02"
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-escape.XXXXXX")"
-# shellcheck source=scripts/xvfb-env.sh
-source "$(dirname "$0")/../../scripts/xvfb-env.sh"
+xvfb_pid=""
 app_pid=""
 cleanup() {
-  if [[ -n "$app_pid" ]]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
-  xvfb_stop
+  for pid in "$app_pid" "$xvfb_pid"; do
+    if [[ -n "$pid" ]]; then kill -KILL "$pid" 2>/dev/null || true; fi
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-xvfb_start "$work"
+# -displayfd: Xvfb picks a free display and tells its number when ready.
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 200); do
+  [[ -s "$work/display" ]] && break
+  sleep 0.05
+done
+[[ -s "$work/display" ]] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$work/display")"
 
 XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=xcb "$quillon" </dev/null >"$work/out" 2>&1 &
 app_pid=$!
