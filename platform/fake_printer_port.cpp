@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace quillon::platform {
 
 // ---- Knobs.
@@ -64,6 +66,17 @@ void PrinterPortKnobs::VanishOnWrite(int nth) {
   vanishOnWrite_ = nth;
 }
 
+void PrinterPortKnobs::LeaveBus(int64_t fromMs, int64_t untilMs) {
+  std::lock_guard lock(mutex_);
+  busGoneFrom_ = fromMs;
+  busBackAt_ = untilMs;
+}
+
+bool PrinterPortKnobs::Present(int64_t nowMs) {
+  std::lock_guard lock(mutex_);
+  return nowMs < busGoneFrom_ || nowMs >= busBackAt_;
+}
+
 int PrinterPortKnobs::WriteCalls() {
   std::lock_guard lock(mutex_);
   return writeCalls_;
@@ -84,8 +97,10 @@ int PrinterPortKnobs::DevicesOpen() {
 FakePrinterPort::FakePrinterPort(std::shared_ptr<SerialDevice> inner, DeviceClass cls,
                                  std::shared_ptr<PrinterPortKnobs> knobs)
     : inner_(std::move(inner)), cls_(cls), knobs_(std::move(knobs)) {
+  const int64_t now = GetClock().NowMs();  // read before the knobs' lock is taken
   std::lock_guard lock(knobs_->mutex_);
   epoch_ = knobs_->epoch_;
+  openedMs_ = now;
   ++knobs_->devicesOpen_;
   // Opening a parallel port leaves it in compatibility mode.
   if (cls_ == DeviceClass::kParallel) knobs_->mode_ = kGrantedCompatibility;
@@ -96,11 +111,19 @@ FakePrinterPort::~FakePrinterPort() {
   if (!closed_) --knobs_->devicesOpen_;
 }
 
+bool FakePrinterPort::GoneLocked(int64_t now) const {
+  if (epoch_ != knobs_->epoch_) return true;
+  // A USB printer that left the bus after this device was opened.
+  return cls_ == DeviceClass::kUsbPrinter && openedMs_ < knobs_->busGoneFrom_ &&
+         now >= knobs_->busGoneFrom_;
+}
+
 bool FakePrinterPort::Gone() {
+  const int64_t now = GetClock().NowMs();
   bool gone = false;
   {
     std::lock_guard lock(knobs_->mutex_);
-    gone = epoch_ != knobs_->epoch_;
+    gone = GoneLocked(now);
   }
   if (gone) SetLastError(kErrorInvalidHandle);
   return gone;
@@ -171,12 +194,13 @@ bool FakePrinterPort::ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_
 
 bool FakePrinterPort::Write(const uint8_t* data, uint32_t n, uint32_t& written) {
   written = 0;
+  const int64_t now = GetClock().NowMs();
   bool gone = false;
   {
     std::lock_guard lock(knobs_->mutex_);
     ++knobs_->writeCalls_;
     knobs_->writeCallSizes_.push_back(n);
-    gone = epoch_ != knobs_->epoch_;
+    gone = GoneLocked(now);
     if (!gone && knobs_->writeCalls_ == knobs_->vanishOnWrite_) {
       ++knobs_->epoch_;
       gone = true;

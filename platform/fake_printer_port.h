@@ -1,8 +1,8 @@
 #pragma once
 // A parallel port or a USB printer in memory, as the built-in printer (and
-// the tests' printers) are reached: it wraps any device (normally a FakeSerialLine's device with the
-// printer emulator behind it) and answers the printer-port calls the way the
-// Windows class drivers do:
+// the tests' printers) are reached: it wraps any device (normally a FakeSerialLine's device with
+// the printer emulator behind it) and answers the printer-port calls the way the Windows class
+// drivers do:
 //
 //   parallel port  IEEE 1284 negotiation of the parallel class driver (ECP,
 //                  nibble, compatibility); Read is the reverse channel and
@@ -90,6 +90,14 @@ class PrinterPortKnobs {
   // on every call of every device opened on these knobs before that moment
   // fails the same way until it is closed; a device opened afterwards works.
   void VanishOnWrite(int nth);
+  // The USB printer leaves the bus from fromMs to untilMs (process clock;
+  // INT64_MAX: for good), as a printer restarting its USB does: from fromMs
+  // on, every USB printer device opened before fails as a vanished one, and
+  // until untilMs no USB printer can be opened (Present). A later absence
+  // replaces an earlier one.
+  void LeaveBus(int64_t fromMs, int64_t untilMs);
+  // Whether a USB printer can be opened at nowMs.
+  bool Present(int64_t nowMs);
   // Write calls made (failed ones too) and the size asked in each, in order.
   int WriteCalls();
   std::vector<uint32_t> WriteCallSizes();
@@ -121,6 +129,8 @@ class PrinterPortKnobs {
   // Raised each time the device vanishes; a device whose epoch is older has
   // gone with it.
   uint64_t epoch_ = 0;
+  int64_t busGoneFrom_ = INT64_MAX;  // the USB printer's last absence
+  int64_t busBackAt_ = INT64_MIN;
 };
 
 // The device. `cls` is kParallel or kUsbPrinter; with kSerial only the write
@@ -153,6 +163,8 @@ class FakePrinterPort final : public SerialDevice {
  private:
   // True, with the last error set, when the device has vanished.
   bool Gone();
+  // The same at `now`, under the knobs' lock, without the error.
+  bool GoneLocked(int64_t now) const;
   // For the line calls: false with kErrorInvalidFunction (or
   // kErrorInvalidHandle once gone) unless this stands for a serial line.
   bool LineCallAllowed();
@@ -160,8 +172,9 @@ class FakePrinterPort final : public SerialDevice {
   const std::shared_ptr<SerialDevice> inner_;
   const DeviceClass cls_;
   const std::shared_ptr<PrinterPortKnobs> knobs_;
-  uint64_t epoch_ = 0;   // set once, under the knobs' lock
-  bool closed_ = false;  // guarded by the knobs' lock
+  uint64_t epoch_ = 0;    // set once, under the knobs' lock
+  int64_t openedMs_ = 0;  // likewise
+  bool closed_ = false;   // guarded by the knobs' lock
 };
 
 }  // namespace quillon::platform

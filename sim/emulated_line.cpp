@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace quillon::sim {
 
 EmulatorPeer::EmulatorPeer(std::shared_ptr<PrinterEmulator> printer,
@@ -124,6 +126,22 @@ EmulatedLine MakeEmulatedLine(const EmulatorOptions& options) {
   return pair;
 }
 
+void ConnectBus(PrinterEmulator& printer, std::shared_ptr<platform::PrinterPortKnobs> knobs) {
+  printer.SetBusListener(
+      [knobs = std::move(knobs)](const BusAbsence& a) { knobs->LeaveBus(a.fromMs, a.untilMs); });
+}
+
+std::shared_ptr<platform::SerialDevice> OpenPrinterDevice(
+    platform::FakeSerialLine& line, platform::DeviceClass cls,
+    const std::shared_ptr<platform::PrinterPortKnobs>& knobs) {
+  if (cls == platform::DeviceClass::kSerial) return line.Device();
+  if (cls == platform::DeviceClass::kUsbPrinter && !knobs->Present(platform::GetClock().NowMs())) {
+    platform::SetLastError(platform::kErrorFileNotFound);  // off the bus
+    return nullptr;
+  }
+  return std::make_shared<platform::FakePrinterPort>(line.Device(), cls, knobs);
+}
+
 namespace {
 
 // Why this thread's last built-in printer could not be made.
@@ -220,13 +238,13 @@ void Install(std::function<void(const BuiltInPrinter&)> created) {
           entry = std::make_shared<BuiltInPrinters::Entry>();
           entry->made = {options, made.printer, made.line,
                          std::make_shared<platform::PrinterPortKnobs>()};
+          ConnectBus(*made.printer, entry->made.port);
           printers->byOptions[options] = entry;
           if (created) created(entry->made);
         }
-        std::shared_ptr<platform::SerialDevice> device = entry->made.line->Device();
-        if (cls != platform::DeviceClass::kSerial) {
-          device = std::make_shared<platform::FakePrinterPort>(device, cls, entry->made.port);
-        }
+        std::shared_ptr<platform::SerialDevice> device =
+            OpenPrinterDevice(*entry->made.line, cls, entry->made.port);
+        if (!device) return nullptr;
         ++entry->openers;
         entry->openedAs = cls;
         return std::make_shared<OpenerDevice>(device, [printers, entry] {

@@ -67,6 +67,19 @@ std::shared_ptr<platform::SerialDevice> OpenBuiltInPrinter(
     const std::string& options, std::string* error = nullptr,
     std::shared_ptr<PrinterEmulator>* printer = nullptr);
 
+// Makes the printer's absences from the bus (its replug options) those of
+// the USB printer devices opened on `knobs`: they vanish when it leaves, and
+// none opens until it is back (platform::PrinterPortKnobs::LeaveBus).
+void ConnectBus(PrinterEmulator& printer, std::shared_ptr<platform::PrinterPortKnobs> knobs);
+
+// The device through which the printer on `line` is reached as a device of
+// class `cls`: the line's own device for a serial line, else that device
+// behind a platform::FakePrinterPort on `knobs`. Null, with the last error
+// kErrorFileNotFound, for a USB printer that is off the bus.
+std::shared_ptr<platform::SerialDevice> OpenPrinterDevice(
+    platform::FakeSerialLine& line, platform::DeviceClass cls,
+    const std::shared_ptr<platform::PrinterPortKnobs>& knobs);
+
 // What the built-in device made for one option text: the printer, its line,
 // and the knobs of the parallel port or USB printer it is reached through.
 struct BuiltInPrinter {
@@ -86,7 +99,8 @@ struct BuiltInPrinter {
 // Only one opener at a time has the printer (a second open fails with
 // kErrorSharingViolation), except that a USB printer, which is opened shared,
 // may be opened again while it is open as a USB printer; both devices then
-// work on the same line.
+// work on the same line. A USB printer off the bus (replug-after,
+// replug-during) does not open: kErrorFileNotFound.
 //
 // The flash= and log= files are written each time a device of the printer is
 // closed, and when the printer goes away if bytes came after the last close.

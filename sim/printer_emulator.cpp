@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "sim/crc16.h"
 
@@ -107,24 +108,96 @@ PrinterEmulator::PrinterEmulator(EmulatorOptions options)
 }
 
 std::vector<TimedByte> PrinterEmulator::Feed(const uint8_t* data, size_t n, int64_t nowMs) {
-  std::lock_guard lock(mutex_);
   std::vector<TimedByte> out;
-  size_t i = 0;
-  while (i < n) {
-    if (parse_ == Parse::kBody) {
-      // Block data comes in bulk; take as much of it as this write holds.
-      const size_t take = std::min(n - i, blockLength_ - block_.size());
-      block_.insert(block_.end(), data + i, data + i + take);
-      i += take;
-      if (block_.size() == blockLength_) {
-        parse_ = Parse::kIdle;
-        Frame(CommandKind::kData, nowMs, out);
+  std::optional<BusAbsence> tell;
+  std::function<void(const BusAbsence&)> listener;
+  {
+    std::lock_guard lock(mutex_);
+    size_t i = Away(nowMs, n) ? n : 0;
+    while (i < n) {
+      if (parse_ == Parse::kBody) {
+        if (leaveInBlock_ && block_.empty()) {
+          // The printer leaves the bus as this block begins to come in.
+          leaveInBlock_ = false;
+          TranscriptEntry e;
+          e.timeMs = nowMs;
+          e.kind = CommandKind::kData;
+          e.length = static_cast<int64_t>(blockLength_);
+          e.outcome = TranscriptEntry::Outcome::kIgnored;
+          e.note = "lost as its data began";
+          Leave(nowMs, e);
+          transcript_.push_back(std::move(e));
+          strayOpen_ = false;
+          parse_ = Parse::kIdle;
+          absenceBegun_ = true;
+          break;  // the rest of this write never arrived
+        }
+        // Block data comes in bulk; take as much of it as this write holds.
+        const size_t take = std::min(n - i, blockLength_ - block_.size());
+        block_.insert(block_.end(), data + i, data + i + take);
+        i += take;
+        if (block_.size() == blockLength_) {
+          parse_ = Parse::kIdle;
+          Frame(CommandKind::kData, nowMs, out);
+        }
+        continue;
       }
-      continue;
+      Byte(data[i++], nowMs, out);
     }
-    Byte(data[i++], nowMs, out);
+    if (absence_) {
+      // Answers due while the printer is away never reach the host.
+      std::erase_if(out, [&](const TimedByte& b) {
+        return b.atMs >= absence_->fromMs && b.atMs < absence_->untilMs;
+      });
+    }
+    tell = std::exchange(toTell_, std::nullopt);
+    if (tell) listener = busListener_;
   }
+  if (listener) listener(*tell);
   return out;
+}
+
+void PrinterEmulator::SetBusListener(std::function<void(const BusAbsence&)> listener) {
+  std::lock_guard lock(mutex_);
+  busListener_ = std::move(listener);
+}
+
+std::optional<BusAbsence> PrinterEmulator::LastAbsence() const {
+  std::lock_guard lock(mutex_);
+  return absence_;
+}
+
+void PrinterEmulator::Leave(int64_t from, TranscriptEntry& e) {
+  const int64_t gone = options_.replugGoneMs;
+  const int64_t until = gone == kGoneForGood ? kGoneForGood : from + gone;
+  absence_ = BusAbsence{from, until};
+  absenceBegun_ = false;
+  toTell_ = absence_;
+  if (!e.note.empty()) e.note += "; ";
+  e.note +=
+      "leaves the bus at " + std::to_string(from) + " ms " +
+      (until == kGoneForGood ? std::string("for good") : "until " + std::to_string(until) + " ms");
+}
+
+bool PrinterEmulator::Away(int64_t now, size_t n) {
+  if (!absence_ || now < absence_->fromMs) return false;
+  if (!absenceBegun_) {
+    // Whatever frame was coming in is lost with the bus.
+    absenceBegun_ = true;
+    parse_ = Parse::kIdle;
+    block_.clear();
+    strayOpen_ = false;
+  }
+  if (now >= absence_->untilMs) return false;
+  TranscriptEntry e;
+  e.timeMs = now;
+  e.kind = CommandKind::kStray;
+  e.length = static_cast<int64_t>(n);
+  e.outcome = TranscriptEntry::Outcome::kIgnored;
+  e.note = "off the bus";
+  transcript_.push_back(std::move(e));
+  strayOpen_ = false;
+  return true;
 }
 
 void PrinterEmulator::Byte(uint8_t b, int64_t now, std::vector<TimedByte>& out) {
@@ -193,6 +266,14 @@ void PrinterEmulator::Byte(uint8_t b, int64_t now, std::vector<TimedByte>& out) 
         if (blockLength_ == 0) blockLength_ = 0x10000;
         block_.clear();
         parse_ = Parse::kBody;
+        if (StateLocked(now) == LoaderState::kDownload) {
+          ++blocksBegun_;
+          leaveInBlock_ =
+              std::any_of(options_.replugs.begin(), options_.replugs.end(), [&](const Replug& r) {
+                return r.during && r.command == CommandKind::kData &&
+                       (r.nth == 0 || r.nth == blocksBegun_);
+              });
+        }
       }
       return;
     case Parse::kBody:
@@ -247,10 +328,22 @@ void PrinterEmulator::Frame(CommandKind kind, int64_t now, std::vector<TimedByte
 
   e.number = ++taken_;
   const int ofKind = ++takenOfKind_[static_cast<size_t>(kind)];
+  const bool leaves =
+      std::any_of(options_.replugs.begin(), options_.replugs.end(), [&](const Replug& r) {
+        return !r.during && r.command == kind && (r.nth == 0 || r.nth == ofKind);
+      });
+  // Taken in: the printer leaves the bus a while after it, if it is to.
+  const auto done = [&](TranscriptEntry& entry) {
+    if (leaves) {
+      const bool answered = entry.outcome == TranscriptEntry::Outcome::kAnswered;
+      Leave((answered ? std::max(now, lastAnswerAtMs_) : now) + kLeaveAfterAnswerMs, entry);
+    }
+    transcript_.push_back(std::move(entry));
+  };
   if (options_.silentFrom > 0 && e.number >= options_.silentFrom) {
     e.outcome = TranscriptEntry::Outcome::kSilent;
     e.note = "silent from #" + std::to_string(options_.silentFrom);
-    transcript_.push_back(std::move(e));
+    done(e);
     return;
   }
   for (const Fault& f : options_.faults) {
@@ -265,7 +358,7 @@ void PrinterEmulator::Frame(CommandKind kind, int64_t now, std::vector<TimedByte
     }
     e.note += ", not carried out";
     Send(e, now, out);
-    transcript_.push_back(std::move(e));
+    done(e);
     return;
   }
 
@@ -282,7 +375,7 @@ void PrinterEmulator::Frame(CommandKind kind, int64_t now, std::vector<TimedByte
     readyAtMs_ = lastAnswerAtMs_ + options_.restartMs;
     e.note += "; loader restarts, deaf until " + std::to_string(readyAtMs_) + " ms";
   }
-  transcript_.push_back(std::move(e));
+  done(e);
 }
 
 void PrinterEmulator::Execute(TranscriptEntry& e, int64_t now) {

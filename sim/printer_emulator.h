@@ -27,10 +27,20 @@
 // fault knobs that name "the Nth command" count those, per kind or overall.
 // A command hit by a fault (a replaced answer, or silence) is not carried
 // out: the printer failed it.
+//
+// Leaving the bus: a USB printer restarts its USB interface now and then (a
+// real one does when it enters its loader, and when the loader restarts).
+// The emulator models when: two seconds after a given command and its answer
+// (the host has fetched the answer by then), or while a given data block is
+// coming in. It then tells its bus listener the time span it is away; the
+// transport carries that out (the built-in USB printer vanishes, the USB
+// gadget is unbound and bound again). The loader keeps its state; a frame
+// that was coming in is lost, and bytes that reach it while away are dropped.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -93,6 +103,29 @@ struct Fault {
   bool operator==(const Fault&) const = default;
 };
 
+// When the printer leaves the bus: after the Nth command of a kind, or as
+// the Nth data block begins to come in (`during`; counting the blocks whose
+// header came while the loader listened).
+struct Replug {
+  CommandKind command = CommandKind::kSwitch;
+  int nth = 0;  // from 1; 0: every one
+  bool during = false;
+  bool operator==(const Replug&) const = default;
+};
+inline constexpr int64_t kGoneForGood = std::numeric_limits<int64_t>::max();
+// After a command (and its answer, if any): this long before it leaves. A
+// USB host fetches an answer a second or so after its command (it starts a
+// reader for each answer), and the answer must not go with the bus.
+inline constexpr int64_t kLeaveAfterAnswerMs = 2000;
+
+// A time span the printer is away from the bus; untilMs is kGoneForGood for
+// a printer that does not come back.
+struct BusAbsence {
+  int64_t fromMs = 0;
+  int64_t untilMs = 0;
+  bool operator==(const BusAbsence&) const = default;
+};
+
 struct EmulatorOptions {
   // Second byte of the line-status answer (0x23: a standard model).
   uint8_t statusByte = kStandardModel;
@@ -115,6 +148,10 @@ struct EmulatorOptions {
   // Programming only clears bits, as raw NOR flash does; by default a data
   // block replaces the bytes it covers.
   bool programClearsBitsOnly = false;
+  // Leaving the bus (for a USB transport): never by default; away this long
+  // each time (kGoneForGood: it does not come back).
+  std::vector<Replug> replugs;
+  int64_t replugGoneMs = 3000;
 };
 
 // One answer byte and the monotonic time it goes out.
@@ -132,7 +169,7 @@ struct TranscriptEntry {
     kAnswered,  // `answer` went out
     kNone,      // the command has no answer
     kSilent,    // an answer was due and a fault swallowed it
-    kIgnored,   // the loader was not listening
+    kIgnored,   // the loader was not listening, or the printer was off the bus
   };
   int64_t timeMs = 0;  // arrival of the frame's last byte (first byte for strays)
   CommandKind kind = CommandKind::kUnknown;
@@ -155,8 +192,16 @@ class PrinterEmulator {
   PrinterEmulator& operator=(const PrinterEmulator&) = delete;
 
   // Takes n bytes the host wrote, all arriving at nowMs (calls come in time
-  // order), and returns the answer bytes they cause, in order.
+  // order), and returns the answer bytes they cause, in order. Answers due
+  // once the printer has left the bus are not given.
   std::vector<TimedByte> Feed(const uint8_t* data, size_t n, int64_t nowMs);
+
+  // Who is told when the printer leaves the bus: called from Feed, on the
+  // feeding thread, without the emulator's lock held. Set it before the
+  // first Feed.
+  void SetBusListener(std::function<void(const BusAbsence&)> listener);
+  // The last time span the printer was (or is to be) away, if any.
+  std::optional<BusAbsence> LastAbsence() const;
   std::vector<TimedByte> Feed(const std::vector<uint8_t>& data, int64_t nowMs) {
     return Feed(data.data(), data.size(), nowMs);
   }
@@ -199,6 +244,11 @@ class PrinterEmulator {
   // Carries out a command taken in; fills the entry's answer and note.
   void Execute(TranscriptEntry& e, int64_t now);
   void Send(TranscriptEntry& e, int64_t now, std::vector<TimedByte>& out);
+  // The printer leaves the bus from `from`: noted, and told after Feed.
+  void Leave(int64_t from, TranscriptEntry& e);
+  // Bytes arriving at `now` while off the bus; the frame in flight is lost
+  // when the printer leaves. True if the printer is away at `now`.
+  bool Away(int64_t now, size_t n);
   LoaderState StateLocked(int64_t now) const;
   uint16_t AcknowledgedCrcLocked() const;
 
@@ -232,6 +282,14 @@ class PrinterEmulator {
   // Counters for the fault knobs.
   int taken_ = 0;
   std::array<int, kCommandKinds> takenOfKind_{};
+  int blocksBegun_ = 0;        // data blocks whose header came while listening
+  bool leaveInBlock_ = false;  // the printer leaves as the block being parsed begins
+
+  // Leaving the bus.
+  std::function<void(const BusAbsence&)> busListener_;
+  std::optional<BusAbsence> absence_;  // the last one
+  bool absenceBegun_ = false;          // the parser was reset for it
+  std::optional<BusAbsence> toTell_;   // not yet told to the listener
 };
 
 }  // namespace quillon::sim

@@ -120,6 +120,22 @@ bool ApplySimOption(std::string_view key, std::string_view value, SimConfig& con
     o.badCrcSectors.insert(static_cast<int>(*s));
     return true;
   }
+  if (key == "replug-after" || key == "replug-during") {
+    Fault f;
+    const bool during = key == "replug-during";
+    if (!FaultTarget(value, f, nullptr) || (during && f.command != CommandKind::kData)) {
+      return fail(during ? "expected data, data:N or data:*" : "expected CMD, CMD:N or CMD:*");
+    }
+    o.replugs.push_back(Replug{f.command, f.nth, during});
+    return true;
+  }
+  if (key == "replug-gone") {
+    if (value == "never") {
+      o.replugGoneMs = kGoneForGood;
+      return true;
+    }
+    return milliseconds(o.replugGoneMs);
+  }
   if (key == "program") {
     if (value != "and" && value != "write") return fail("expected and or write");
     o.programClearsBitsOnly = value == "and";

@@ -20,10 +20,17 @@
 //   silent-from=N       from the Nth command on (all kinds) answer nothing
 //   bad-crc=SECTOR      wrong acknowledged checksum after a block into SECTOR
 //   program=and|write   programming only clears bits (and) or replaces (write)
+//   replug-after=CMD[:N]  over USB, leave the bus 2 s after the Nth
+//                       command of kind CMD and its answer (a printer that
+//                       restarts its USB), keeping the loader's state
+//   replug-during=data[:N]  over USB, leave the bus as the Nth data block
+//                       begins to come in; the block is lost
+//   replug-gone=MS|never  how long the printer stays away (3000)
 //
 // CMD is one of switch, status, select, erase, data, checksum, recalc,
 // reset; N counts from 1 among the commands the printer takes in, and "*"
-// (or no N) means every one. nak, reply, silent and bad-crc may repeat.
+// (or no N) means every one. nak, reply, silent, bad-crc, replug-after and
+// replug-during may repeat.
 // Values cannot hold a comma. Numbers are decimal except the bytes (HH).
 
 #include <string>

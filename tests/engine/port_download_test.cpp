@@ -240,6 +240,48 @@ TEST_F(PortDownload, AUsbPrinterThatVanishesMidBlockIsReconnectedAndTheChunkWrit
   EXPECT_NE(std::find(t.begin(), t.end(), 1000), t.end());
 }
 
+TEST_F(PortDownload, APrinterThatLeavesTheUsbBusIsFoundAgainOrTheDownloadEndsInTime) {
+  using sim::CommandKind;
+  struct Case {
+    const char* what;
+    std::vector<sim::Replug> replugs;
+    int64_t goneMs;
+    int iplProg;
+    int code;
+  };
+  const Case cases[] = {
+      {"after the switch", {{CommandKind::kSwitch, 1, false}}, 3000, 0, kSuccess},
+      {"after the switch and the IPL restart",
+       {{CommandKind::kSwitch, 1, false}, {CommandKind::kData, 1, false}},
+       3000,
+       1,
+       kSuccess},
+      {"as the first block comes in", {{CommandKind::kData, 1, true}}, 3000, 0, kDataBlockTimeout},
+      {"for good after the switch",
+       {{CommandKind::kSwitch, 1, false}},
+       sim::kGoneForGood,
+       0,
+       kUsbOpen},
+  };
+  const auto image = Pattern(131072);
+  for (const Case& c : cases) {
+    options.replugs = c.replugs;
+    options.replugGoneMs = c.goneMs;
+    port = std::make_shared<platform::PrinterPortKnobs>();
+    emulated = {};
+    const int64_t start = clock.NowMs();
+    EXPECT_EQ(RunUsb(WriteImage(c.iplProg ? "f.ipl" : "f.bin", image), 0, c.iplProg), c.code)
+        << c.what;
+    EXPECT_EQ(port->DevicesOpen(), 0) << c.what;
+    if (c.code == kSuccess) {
+      EXPECT_EQ(Flash(c.iplProg ? 5 : 19), std::vector<uint8_t>(image.begin() + 65536, image.end()))
+          << c.what;
+    } else {
+      EXPECT_LT(clock.NowMs() - start, 90'000) << c.what;
+    }
+  }
+}
+
 TEST_F(PortDownload, UsbConnectionFailuresGiveTheirCodes) {
   MakePrinter();
   ports::useUsb = 1;

@@ -28,6 +28,12 @@ void CheckConfig(const sim::SimConfig& config, bool fromText) {
     FUZZ_CHECK(f.nth >= 0);
   }
   for (const int sector : o.badCrcSectors) FUZZ_CHECK(sim::PrinterEmulator::ValidSector(sector));
+  FUZZ_CHECK(o.replugGoneMs == sim::kGoneForGood ||
+             (o.replugGoneMs >= 0 && o.replugGoneMs <= 86'400'000));
+  for (const sim::Replug& r : o.replugs) {
+    FUZZ_CHECK(!r.during || r.command == sim::CommandKind::kData);
+    FUZZ_CHECK(r.nth >= 0);
+  }
   if (!fromText) return;
   for (const std::string* path : {&config.flashOut, &config.logOut, &config.image}) {
     FUZZ_CHECK(path->find(',') == std::string::npos);
@@ -59,13 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> args = fuzz::SplitArguments(data, size, "quillon-printer-sim");
     const std::vector<const char*> argv = fuzz::Argv(args);
     sim::SimConfig config;
-    bool verbose = false;
+    sim::ProgramSettings settings;
     std::string message;
-    switch (sim::ParseProgramArguments(static_cast<int>(args.size()), argv.data(), config, verbose,
+    switch (sim::ParseProgramArguments(static_cast<int>(args.size()), argv.data(), config, settings,
                                        message)) {
       case sim::ProgramArguments::kRun:
         FUZZ_CHECK(message.empty());
         CheckConfig(config, false);
+        // One port at a time; leaving the bus only where there is one.
+        FUZZ_CHECK(settings.device.empty() || settings.usbGadget.empty());
+        FUZZ_CHECK(config.emulator.replugs.empty() || !settings.usbGadget.empty());
+        FUZZ_CHECK(std::string_view("NEO").find(settings.parity) != std::string_view::npos);
+        FUZZ_CHECK(settings.stopBits == 1 || settings.stopBits == 2);
         break;
       case sim::ProgramArguments::kHelp:
         FUZZ_CHECK(message.empty());

@@ -1,5 +1,5 @@
 // The fault knobs of the emulator: wrong answers, silence, a wrong checksum,
-// another model's status byte.
+// another model's status byte, leaving the bus.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@ namespace {
 // The frames, hosts and files of the emulator tests (sim/frames.h,
 // sim/temp_dir.h, sim/direct_host.h).
 using namespace testing;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 EmulatorOptions Quick() {
@@ -147,6 +148,38 @@ TEST(FaultTest, AnotherModelAnswersItsOwnStatusByte) {
   DirectHost s(options);
   s.Ready();
   EXPECT_EQ(s.Send(kStatusFrame), (Bytes{kAck, 0x41}));
+}
+
+TEST(FaultTest, LeavingTheBusAfterACommandOrAsABlockBegins) {
+  EmulatorOptions options = Quick();
+  options.replugs = {{CommandKind::kSelect, 1, false}, {CommandKind::kData, 2, true}};
+  PrinterEmulator p(options);
+  std::vector<BusAbsence> told;
+  p.SetBusListener([&told](const BusAbsence& a) { told.push_back(a); });
+  p.Feed(kSwitchFrame, 0);
+  // The select is answered; the printer goes 2 s after its answer, for 3 s.
+  EXPECT_EQ(AnswerBytes(p.Feed(SelectFrame(5), 100)), Bytes{kAck});
+  EXPECT_THAT(told, ElementsAre(BusAbsence{2100, 5100}));
+  // A frame begun before it goes is lost; nothing is taken in while away.
+  EXPECT_THAT(p.Feed(Bytes{0x1D, 0x02}, 2000), IsEmpty());
+  EXPECT_THAT(p.Feed(kStatusFrame, 3000), IsEmpty());
+  // Back, with the loader as it was: sector 5 is still selected.
+  const Bytes first = Pattern(100, 1);
+  EXPECT_EQ(AnswerBytes(p.Feed(DataFrame(first), 5100)), Bytes{kAck});
+  // The second block is lost as it begins to come in, and it goes at once.
+  EXPECT_THAT(p.Feed(DataFrame(Pattern(100, 2)), 6000), IsEmpty());
+  EXPECT_EQ(told.back(), (BusAbsence{6000, 9000}));
+  const Bytes sector = p.Sector(5);
+  EXPECT_EQ(Bytes(sector.begin(), sector.begin() + 100), first);
+  EXPECT_EQ(p.LastAbsence(), told.back());
+
+  // For good: it never answers again.
+  options.replugs = {{CommandKind::kSwitch, 0, false}};
+  options.replugGoneMs = kGoneForGood;
+  PrinterEmulator gone(options);
+  gone.Feed(kSwitchFrame, 0);
+  EXPECT_EQ(gone.LastAbsence(), (BusAbsence{2000, kGoneForGood}));
+  EXPECT_THAT(gone.Feed(kStatusFrame, 1'000'000'000), IsEmpty());
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "sim/program_options.h"
+
 namespace quillon::sim {
 namespace {
 
@@ -71,16 +75,56 @@ TEST(SimOptionsTest, FaultForms) {
                                                   Fault{CommandKind::kChecksum, 9, false, kNak}));
 }
 
+TEST(SimOptionsTest, LeavingTheBus) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions("replug-after=switch,replug-during=data:2,replug-after=data:*",
+                              config, &error))
+      << error;
+  EXPECT_THAT(config.emulator.replugs, ElementsAre(Replug{CommandKind::kSwitch, 0, false},
+                                                   Replug{CommandKind::kData, 2, true},
+                                                   Replug{CommandKind::kData, 0, false}));
+  EXPECT_EQ(config.emulator.replugGoneMs, 3000);
+  ASSERT_TRUE(ParseSimOptions("replug-gone=never", config, &error)) << error;
+  EXPECT_EQ(config.emulator.replugGoneMs, kGoneForGood);
+  ASSERT_TRUE(ParseSimOptions("replug-gone=250", config, &error)) << error;
+  EXPECT_EQ(config.emulator.replugGoneMs, 250);
+}
+
 TEST(SimOptionsTest, BadItemsAreRefusedWithTheirText) {
   // A reply given a count and no byte (reply=status:1) is one of them.
   const char* bad[] = {
-      "bogus=1",         "delay",          "delay=",           "delay=-5",
-      "delay=12ms",      "status=123",     "status=zz",        "status=",
-      "nak=print:1",     "nak=erase:0",    "nak=erase:x",      "nak=erase:1:15",
-      "silent=erase:-1", "reply=status",   "reply=status:1:",  "reply=status:1",
-      "reply=status:41", "reply=status:*", "reply=data:1:2:3", "reply=status:1:100",
-      "silent-from=0",   "bad-crc=0",      "bad-crc=71",       "program=or",
-      "flash=",          "boot-ms=1e3",
+      "bogus=1",
+      "delay",
+      "delay=",
+      "delay=-5",
+      "delay=12ms",
+      "status=123",
+      "status=zz",
+      "status=",
+      "nak=print:1",
+      "nak=erase:0",
+      "nak=erase:x",
+      "nak=erase:1:15",
+      "silent=erase:-1",
+      "reply=status",
+      "reply=status:1:",
+      "reply=status:1",
+      "reply=status:41",
+      "reply=status:*",
+      "reply=data:1:2:3",
+      "reply=status:1:100",
+      "silent-from=0",
+      "bad-crc=0",
+      "bad-crc=71",
+      "program=or",
+      "flash=",
+      "boot-ms=1e3",
+      "replug-after=",
+      "replug-after=data:0",
+      "replug-during=erase:1",
+      "replug-gone=always",
+      "replug-gone=-1",
   };
   for (const char* text : bad) {
     SimConfig config;
@@ -101,6 +145,51 @@ TEST(SimOptionsTest, StopsAtTheFirstBadItem) {
   EXPECT_THAT(error, HasSubstr("gap=x"));
   EXPECT_EQ(config.emulator.answerDelayMs, 10);
   EXPECT_EQ(config.emulator.bootDelayMs, 1000);
+}
+
+TEST(SimOptionsTest, TheProgramsPorts) {
+  const auto parse = [](std::vector<const char*> args, ProgramSettings& settings,
+                        std::string& message) {
+    args.insert(args.begin(), "quillon-printer-sim");
+    SimConfig config;
+    return ParseProgramArguments(static_cast<int>(args.size()), args.data(), config, settings,
+                                 message);
+  };
+  ProgramSettings s;
+  std::string message;
+  ASSERT_EQ(parse({"--device", "/dev/ttyS2", "--baud=9600", "--parity", "even", "--stop-bits", "2"},
+                  s, message),
+            ProgramArguments::kRun)
+      << message;
+  EXPECT_EQ(s.device, "/dev/ttyS2");
+  EXPECT_EQ(s.baud, 9600);
+  EXPECT_EQ(s.parity, 'E');
+  EXPECT_EQ(s.stopBits, 2);
+  s = {};
+  ASSERT_EQ(parse({"--usb-gadget", "/dev/g_printer0", "--gadget", "/cfg/g1", "--replug-after",
+                   "switch", "--replug-gone", "never"},
+                  s, message),
+            ProgramArguments::kRun)
+      << message;
+  EXPECT_EQ(s.usbGadget, "/dev/g_printer0");
+  EXPECT_EQ(s.gadgetDir, "/cfg/g1");
+
+  const std::vector<std::vector<const char*>> refused = {
+      {"--device", "/dev/ttyS2", "--usb-gadget", "/dev/g_printer0"},
+      {"--replug-after", "switch"},
+      {"--gadget", "/cfg/g1"},
+      {"--baud", "9600"},
+      {"--device", "/dev/ttyS2", "--baud", "300"},
+      {"--device", "/dev/ttyS2", "--parity", "mark"},
+      {"--device", "/dev/ttyS2", "--stop-bits", "1.5"},
+      {"--device", ""},
+  };
+  for (const auto& args : refused) {
+    s = {};
+    message.clear();
+    EXPECT_EQ(parse(args, s, message), ProgramArguments::kError) << args[0] << " " << args[1];
+    EXPECT_THAT(message, HasSubstr(args[0])) << message;
+  }
 }
 
 TEST(SimOptionsTest, CommandNamesRoundTrip) {

@@ -147,8 +147,15 @@ int64_t DurationBoundMs(const Scenario& s) {
   }
   if (s.type == app::DownloadType::kMain) total += c.recalc;
   total += c.reset + Seconds(kAfterResetSeconds);
-  // Each time the printer vanishes a write reconnects and pauses.
+  // Each time the printer vanishes a write reconnects and pauses: once for
+  // the vanishing device, once per time the printer leaves the bus (at
+  // most after every command taken in).
   if (s.iface == Interface::kUsb && s.vanishOnWrite > 0) total += kUsbReconnectPauseMs;
+  for (const sim::Replug& r : s.emulator.replugs) {
+    const int64_t times =
+        r.nth != 0 ? 1 : 2 * kLineCheckAttempts + 4 * static_cast<int64_t>(s.plan.size()) + 4;
+    total += times * kUsbReconnectPauseMs;
+  }
   return total;
 }
 

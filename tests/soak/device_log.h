@@ -33,7 +33,7 @@ class DeviceLog {
   void Add(DeviceEvent e) {
     std::lock_guard lock(mutex_);
     events_.push_back(e);
-    if (e.kind == DeviceEvent::Kind::kOpen) ++open_;
+    if (e.kind == DeviceEvent::Kind::kOpen && e.ok) ++open_;
     if (e.kind == DeviceEvent::Kind::kClose) --open_;
   }
   // Before each write call.

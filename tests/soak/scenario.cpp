@@ -186,6 +186,8 @@ class Drawer {
                                   : "from write call " + std::to_string(from)));
         return true;
       }
+      case FaultKind::kReplug:
+        return usb && AddReplug();
       case FaultKind::kCount:
         break;
     }
@@ -227,6 +229,33 @@ class Drawer {
     what += sim::CommandName(command);
     what += fault.nth == 0 ? std::string(" (every one)") : " #" + std::to_string(fault.nth);
     Note(kind, what);
+    return true;
+  }
+
+  // After a command of the download (every one of its kind now and then),
+  // or as a data block comes in; away for a while or for good.
+  bool AddReplug() {
+    sim::Replug r;
+    r.during = counts_[CommandKind::kData] > 0 && Chance(rng_, 30);
+    if (r.during) {
+      r.command = CommandKind::kData;
+    } else {
+      std::vector<CommandKind> kinds;
+      for (int k = 0; k < sim::kCommandKinds; ++k) {
+        if (counts_[static_cast<CommandKind>(k)] > 0) kinds.push_back(static_cast<CommandKind>(k));
+      }
+      r.command = kinds[static_cast<size_t>(Uniform(rng_, 0, static_cast<int>(kinds.size()) - 1))];
+    }
+    r.nth = Chance(rng_, 10) ? 0 : Uniform(rng_, 1, counts_[r.command]);
+    s_.emulator.replugs.push_back(r);
+    s_.emulator.replugGoneMs = Chance(rng_, 10) ? sim::kGoneForGood : Uniform64(rng_, 200, 9000);
+    Note(FaultKind::kReplug,
+         std::string("off the bus ") + (r.during ? "as data block " : "after ") +
+             std::string(sim::CommandName(r.command)) +
+             (r.nth == 0 ? std::string(" (every one)") : " #" + std::to_string(r.nth)) +
+             (s_.emulator.replugGoneMs == sim::kGoneForGood
+                  ? std::string(", for good")
+                  : ", for " + std::to_string(s_.emulator.replugGoneMs) + " ms"));
     return true;
   }
 
@@ -289,7 +318,8 @@ std::string_view FaultName(FaultKind kind) {
                                                                        "negotiation fails",
                                                                        "other modes granted",
                                                                        "device id fails",
-                                                                       "status fails"};
+                                                                       "status fails",
+                                                                       "replug"};
   return kNames[static_cast<size_t>(kind)];
 }
 

@@ -47,6 +47,7 @@ enum class FaultKind {
   kGrantInstead,      // the Nth negotiation of a mode grants other modes
   kDeviceIdFails,     // the USB device id request fails (from the start or later)
   kStatusFails,       // the USB status request fails (from the start or later)
+  kReplug,            // the USB printer leaves the bus and comes back (or not)
   kCount
 };
 inline constexpr int kFaultKinds = static_cast<int>(FaultKind::kCount);

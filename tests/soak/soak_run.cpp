@@ -223,7 +223,8 @@ class Checker {
         lastWrite = &e;
         lastWriteAt = i + 1;
       }
-      if (e.kind == Kind::kNegotiate || e.kind == Kind::kDeviceId || e.kind == Kind::kStatus) {
+      if (e.kind == Kind::kNegotiate || e.kind == Kind::kDeviceId || e.kind == Kind::kStatus ||
+          (e.kind == Kind::kOpen && !e.ok)) {
         lastPortOperation = i + 1;
       }
     }
@@ -307,6 +308,7 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
     emulated.printer->LoadImage(before);
 
     auto knobs = std::make_shared<platform::PrinterPortKnobs>();
+    sim::ConnectBus(*emulated.printer, knobs);
     if (s.vanishOnWrite > 0) knobs->VanishOnWrite(s.vanishOnWrite);
     for (const NegotiationFault& f : s.negotiation) {
       if (f.fails) {
@@ -321,16 +323,16 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
                                            s.statusFailsFrom > 1 ? s.statusFailsFrom : 0);
     // "sim" is this run's printer on every interface: its line itself, or
     // the line behind a fake parallel port or USB printer.
-    platform::SetSimulatorFactory(
-        [line = emulated.line, knobs, log](
-            const std::string&,
-            platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-          std::shared_ptr<platform::SerialDevice> device = line->Device();
-          if (cls != platform::DeviceClass::kSerial) {
-            device = std::make_shared<platform::FakePrinterPort>(device, cls, knobs);
-          }
-          return std::make_shared<LoggingDevice>(device, log);
-        });
+    platform::SetSimulatorFactory([line = emulated.line, knobs, log](const std::string&,
+                                                                     platform::DeviceClass cls)
+                                      -> std::shared_ptr<platform::SerialDevice> {
+      std::shared_ptr<platform::SerialDevice> device = sim::OpenPrinterDevice(*line, cls, knobs);
+      if (!device) {
+        log->Add({Kind::kOpen, false});  // a USB printer off the bus
+        return nullptr;
+      }
+      return std::make_shared<LoggingDevice>(device, log);
+    });
 
     // The process-wide state as quillon-flash's options leave it.
     ports::useUsb = usb ? 1 : 0;

@@ -130,6 +130,7 @@ class SerialDownload : public ::testing::Test {
   // on it counts its calls on `portCalls`.
   void MakePrinter() {
     emulated = sim::MakeEmulatedLine(options);
+    sim::ConnectBus(*emulated.printer, port);
     ServeAsSimulator(emulated.line, port, portCalls);
     download.SetWindow(&window);
   }

@@ -10,6 +10,7 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
+#include "sim/emulated_line.h"
 #include "support/counting_device.h"
 
 namespace quillon::testing {
@@ -20,10 +21,8 @@ inline void ServeAsSimulator(std::shared_ptr<platform::FakeSerialLine> line,
   platform::SetSimulatorFactory(
       [line, knobs, calls](const std::string&,
                            platform::DeviceClass cls) -> std::shared_ptr<platform::SerialDevice> {
-        std::shared_ptr<platform::SerialDevice> device = line->Device();
-        if (cls != platform::DeviceClass::kSerial) {
-          device = std::make_shared<platform::FakePrinterPort>(device, cls, knobs);
-        }
+        std::shared_ptr<platform::SerialDevice> device = sim::OpenPrinterDevice(*line, cls, knobs);
+        if (!device) return nullptr;
         return calls ? Counted(std::move(device), calls) : device;
       });
 }
