@@ -79,8 +79,10 @@ bool PpdevModeOf(const NegotiationMask& ask, int& mode, NegotiationMask& granted
 // kPrinterUsbIds in turn, every lp* entry of <sysRoot>/class/usbmisc, in the
 // order of their numbers, whose USB device has that vendor and product id.
 // The first whose node <devRoot>/usb/<entry> opens is taken: `path` gets the
-// node, `key` the entry's name. False, with the outputs unchanged, if none
-// opens.
+// node, `key` the entry's name. If none opens, the first that refused for
+// lack of permission or because another program holds it is given all the
+// same, so that its open fails with the reason. False, with the outputs
+// unchanged, if none is there.
 bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot, std::string& path,
                          std::string& key);
 

@@ -207,21 +207,35 @@ bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot,
   PrinterOs& os = printerOs.Get();
   const fs::path usbmisc = fs::path(sysRoot) / "class" / "usbmisc";
   const std::vector<std::string> entries = PrinterEntries(usbmisc);
+  // The first printer that refused to open, for when none opens: it is
+  // there, and opening it again tells the user why it cannot be used.
+  std::string refusedNode;
+  std::string refusedName;
   for (const UsbId& id : kPrinterUsbIds) {
     for (const std::string& name : entries) {
       if (!EntryHasId(usbmisc / name, id)) continue;
       const std::string node = (fs::path(devRoot) / "usb" / name).string();
       // Open and close again: a node that some program holds (EBUSY) or that
-      // has lost its device is passed over.
+      // may not be opened (EACCES) is passed over for one that opens; one
+      // that has lost its device (ENODEV, ENOENT) is not there.
       const int fd = os.Open(node.c_str(), kOpenFlags);
-      if (fd < 0) continue;
+      if (fd < 0) {
+        if ((errno == EACCES || errno == EPERM || errno == EBUSY) && refusedNode.empty()) {
+          refusedNode = node;
+          refusedName = name;
+        }
+        continue;
+      }
       (void)os.Close(fd);
       path = node;
       key = name;
       return true;
     }
   }
-  return false;
+  if (refusedNode.empty()) return false;
+  path = refusedNode;
+  key = refusedName;
+  return true;
 }
 
 }  // namespace posix

@@ -157,12 +157,12 @@ TEST_F(UsbSearch, NothingToOpenLeavesTheOutputsAsTheyWere) {
   // An empty tree.
   EXPECT_FALSE(Find());
 
-  // A matching hiddev entry, another maker's printer, a printer that will not
-  // open.
+  // A matching hiddev entry, another maker's printer, a printer whose device
+  // has gone.
   tree_.Add("hiddev0", "1-1", "0f1d", "a02b");
   tree_.Add("lp0", "1-2", "04b8", "0005");
   tree_.Add("lp1", "1-3", "0e4b", "2207");
-  os_.openErrors[tree_.Node("lp1")] = EBUSY;
+  os_.openErrors[tree_.Node("lp1")] = ENODEV;
   EXPECT_FALSE(Find());
   EXPECT_EQ(path_, "unchanged path");
   EXPECT_EQ(key_, "unchanged key");
@@ -172,6 +172,23 @@ TEST_F(UsbSearch, NothingToOpenLeavesTheOutputsAsTheyWere) {
   EXPECT_FALSE(posix::FindUsbPrinterUnder(tree_.Dev() + "/no-sysfs", tree_.Dev(), path_, key_));
   EXPECT_EQ(path_, "unchanged path");
   EXPECT_EQ(key_, "unchanged key");
+}
+
+TEST_F(UsbSearch, APrinterThatRefusesIsGivenWhenNoneOpensSoThatItsOpenSaysWhy) {
+  tree_.Add("lp0", "1-1", "0e4b", "2207");  // the second id, held by another program
+  tree_.Add("lp1", "1-2", "0f1d", "a02b");  // the first id, not for this user
+  tree_.Add("lp2", "1-3", "2a9c", "2207");  // the third id, gone
+  os_.openErrors[tree_.Node("lp0")] = EBUSY;
+  os_.openErrors[tree_.Node("lp1")] = EACCES;
+  os_.openErrors[tree_.Node("lp2")] = ENODEV;
+  ASSERT_TRUE(Find());
+  EXPECT_EQ(path_, tree_.Node("lp1"));
+  EXPECT_EQ(key_, "lp1");
+
+  // One that opens still wins over every refusal.
+  os_.openErrors.erase(tree_.Node("lp2"));
+  ASSERT_TRUE(Find());
+  EXPECT_EQ(key_, "lp2");
 }
 
 // ---------------------------------------------------------------------------
