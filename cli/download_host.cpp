@@ -1,6 +1,7 @@
 #include "cli/download_host.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "app/launch.h"
@@ -213,15 +214,26 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
       sim::SetBuiltInPrinterReport(nullptr);
     }
   } forget;
-  // What the download got to, however it ends.
+  // What the download got to, however it ends. A USB printer restarts its
+  // USB now and then: whether it has come back, and under the name given.
   struct Record {
     Aftermath& after;
     const engine::CFlashDownload& download;
+    const std::string* usbPort;  // null: not a USB printer of the system's
     ~Record() {
       after.reached = download.HowFar();
       after.answered = download.printer->Answered();
+      if (!usbPort || after.reached == engine::Reached::kNothing) return;
+      std::error_code error;
+      std::string path;
+      std::string key;
+      if (!usbPort->empty()) {
+        after.portGone = !std::filesystem::exists(*usbPort, error) && !error;
+      } else {
+        after.printerGone = !platform::FindUsbPrinterPath(path, key);
+      }
     }
-  } record{after, download};
+  } record{after, download, usb && !IsBuiltIn(o, request) ? &o.port : nullptr};
 
   bool forced = false;
   {

@@ -93,6 +93,28 @@ std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
     }
   }
 
+  // The parallel port opened, but no printer took part in the IEEE 1284
+  // negotiation of the mode the download needs.
+  const char* mode = after.code == engine::kEcpMode             ? "ECP"
+                     : after.code == engine::kNibbleMode        ? "nibble"
+                     : after.code == engine::kCompatibilityMode ? "compatibility"
+                                                                : nullptr;
+  if (mode) {
+    hints.push_back(kPrefix + after.device + " could not be set to IEEE 1284 " + mode +
+                    " mode: check that the printer is on and set to its parallel interface, that "
+                    "the cable is an IEEE 1284 one, and that the port is set to ECP in the "
+                    "computer's firmware setup");
+  }
+  if (failed && after.portGone) {
+    hints.push_back(kPrefix + after.device +
+                    " no longer exists: the printer left the USB bus and has not come back "
+                    "under that name; without --port quillon-flash finds it by its USB ids");
+  } else if (failed && after.printerGone) {
+    hints.push_back(kPrefix +
+                    "the USB printer is no longer on the bus: check its cable and that it is "
+                    "switched on");
+  }
+
   const bool silent = after.code == engine::kInterfaceBusy && !after.answered;
   if (silent) {
     hints.push_back(kPrefix + "nothing answered on " + after.device +

@@ -23,6 +23,10 @@ struct Aftermath {
   engine::Reached reached = engine::Reached::kNothing;
   bool answered = false;  // some byte came back from the printer
   std::string device;     // the port, in words
+  // Over USB, after a failure: the port given no longer exists, or no
+  // printer with the printer's USB ids is there any more.
+  bool portGone = false;
+  bool printerGone = false;
 };
 
 // Why `image` cannot be a `kind` image, from its name and what the file
