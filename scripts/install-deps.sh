@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
 # Usage: scripts/install-deps.sh [--windows] [--wine] [--fuzz] [--display] [--packaging] [--fleet]
+#                                [--vm]
 #   --windows  the mingw-w64 cross compiler (the Windows build)
 #   --wine     Wine, to run the Windows programs and tests
 #   --fuzz     clang and libFuzzer (the fuzz preset, scripts/fuzz.sh)
@@ -8,6 +9,8 @@
 #   --packaging  NSIS, lintian and the Debian packaging tools (scripts/package.sh,
 #              scripts/check-packages.sh)
 #   --fleet    Ansible (scripts/check-fleet.sh)
+#   --vm       QEMU, busybox, cpio and kmod (scripts/vm-test.sh: Debian's kernel
+#              in a virtual machine)
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
@@ -20,6 +23,7 @@ for option in "$@"; do
     --display) packages+=(xvfb xdotool) ;;
     --packaging) packages+=(nsis lintian dpkg-dev fakeroot file man-db unzip) ;;
     --fleet) packages+=(ansible) ;;
+    --vm) packages+=(qemu-system-x86 busybox-static cpio kmod) ;;
     *)
       echo "install-deps.sh: unknown option $option" >&2
       exit 2
