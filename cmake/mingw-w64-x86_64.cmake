@@ -11,4 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Test programs run under Wine through a script that runs them as they are,
+# and tries the listing of a program's tests a second time if Wine fails it.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-exec.sh)

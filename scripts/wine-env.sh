@@ -22,7 +22,11 @@ _quillon_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$_quillon_root/build/wine-prefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko; and no winemenubuilder, which Wine starts whenever a
+# shortcut is made (by the installer) and at each start of the prefix: it
+# writes desktop entries and icons into the user's home, and while it reads
+# the installed Quillon.exe for its icon the uninstaller cannot delete it.
+export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 # Debian's /usr/bin/wine (package wine) is only a wrapper around this loader.
 export QUILLON_WINE=/usr/lib/wine/wine64
 export QUILLON_WINESERVER=/usr/lib/wine/wineserver
