@@ -10,28 +10,28 @@
 # build/vm/out/BOOT/NAME/ (every scenario's with QUILLON_VM_KEEP=1).
 set -euo pipefail
 
-# name  boot  seconds  interface type result flash [options]
+# name  boot  seconds (a bound, about three times what it takes)  interface type result flash [options]
 # Boots run side by side, a boot's scenarios in turn. flash: new (the image in
 # its sectors, all else as it was), old (nothing changed), part (neither), -
 # (no printer). Options: port=PATH; sim=--OPT,... for printer 1; ids=VID:PID,...
 # one printer (gadget) each; into=N, the printer that gets the image; user, a
 # user outside lp; busy, another program holds the port; hint=WORDS_OF_IT.
 SCENARIOS=(
-  "usb-main            a 200 usb main 1 new"
-  "usb-font-port       a 110 usb font 1 new port=/dev/usb/lp0"
-  "usb-denied          a  40 usb font 1038 old user hint=usually_lp"
-  "usb-denied-port     a  40 usb font 1038 old user port=/dev/usb/lp0 hint=70-quillon.rules"
-  "usb-gone            a  60 usb font 1038 old sim=--replug-after=switch,--replug-gone=never hint=no_longer_on_the_bus"
-  "usb-gone-port       a  60 usb font 1038 old port=/dev/usb/lp0 sim=--replug-after=switch,--replug-gone=never hint=/dev/usb/lp0_no_longer_exists"
-  "usb-font            b 110 usb font 1 new"
-  "usb-replug-switch   b 110 usb font 1 new sim=--replug-after=switch"
-  "usb-replug-ipl      b 120 usb ipl 1 new sim=--replug-after=switch,--replug-after=data:1"
-  "usb-replug-data     c 110 usb font 1003 part sim=--replug-during=data:1 hint=switch_it_off_and_on"
-  "usb-two-printers    c 110 usb font 1 new ids=0e4b:2207,0f1d:a02b into=2"
-  "serial-uart         c  90 serial main 1 new"
-  "parallel-ecp        c  40 parallel font 1035 - hint=IEEE_1284_ECP_mode"
-  "parallel-nibble     c  40 parallel ipl 1042 - hint=IEEE_1284_nibble_mode"
-  "parallel-in-use     c  40 parallel font 1034 - busy hint=in_use_by_another_program"
+  "usb-main            a 300 usb main 1 new"
+  "usb-font-port       a 180 usb font 1 new port=/dev/usb/lp0"
+  "usb-denied          a  60 usb font 1038 old user hint=usually_lp"
+  "usb-denied-port     a  60 usb font 1038 old user port=/dev/usb/lp0 hint=70-quillon.rules"
+  "usb-gone            a 120 usb font 1038 old sim=--replug-after=switch,--replug-gone=never hint=no_longer_on_the_bus"
+  "usb-gone-port       a 120 usb font 1038 old port=/dev/usb/lp0 sim=--replug-after=switch,--replug-gone=never hint=/dev/usb/lp0_no_longer_exists"
+  "usb-font            b 180 usb font 1 new"
+  "usb-replug-switch   b 180 usb font 1 new sim=--replug-after=switch"
+  "usb-replug-ipl      b 180 usb ipl 1 new sim=--replug-after=switch,--replug-after=data:1"
+  "usb-replug-data     c 180 usb font 1003 part sim=--replug-during=data:1 hint=switch_it_off_and_on"
+  "usb-two-printers    c 180 usb font 1 new ids=0e4b:2207,0f1d:a02b into=2"
+  "serial-uart         c 150 serial main 1 new"
+  "parallel-ecp        c  60 parallel font 1035 - hint=IEEE_1284_ECP_mode"
+  "parallel-nibble     c  60 parallel ipl 1042 - hint=IEEE_1284_nibble_mode"
+  "parallel-in-use     c  60 parallel font 1034 - busy hint=in_use_by_another_program"
 )
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -46,8 +46,8 @@ image() {
     ipl) echo "image.ipl 131072 32768 32768" ;;
   esac
 }
-await() {  # PATH [TEXT]: up to 10 s for PATH to be there (and to hold TEXT)
-  for _ in $(seq 200); do
+await() {  # PATH [TEXT]: up to 20 s for PATH to be there (and to hold TEXT)
+  for _ in $(seq 400); do
     [[ -e $1 ]] && { [[ -z ${2:-} ]] || grep -qs "$2" "$1"; } && return
     sleep 0.05
   done
