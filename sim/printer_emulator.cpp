@@ -116,31 +116,30 @@ std::vector<TimedByte> PrinterEmulator::Feed(const uint8_t* data, size_t n, int6
     size_t i = Away(nowMs, n) ? n : 0;
     while (i < n) {
       if (parse_ == Parse::kBody) {
-        if (leaveInBlock_ && block_.empty()) {
-          // The printer leaves the bus as this block begins to come in.
-          leaveInBlock_ = false;
-          TranscriptEntry e;
-          e.timeMs = nowMs;
-          e.kind = CommandKind::kData;
-          e.length = static_cast<int64_t>(blockLength_);
-          e.outcome = TranscriptEntry::Outcome::kIgnored;
-          e.note = "lost as its data began";
-          Leave(nowMs, e);
-          transcript_.push_back(std::move(e));
-          strayOpen_ = false;
-          parse_ = Parse::kIdle;
-          absenceBegun_ = true;
-          break;  // the rest of this write never arrived
-        }
         // Block data comes in bulk; take as much of it as this write holds.
         const size_t take = std::min(n - i, blockLength_ - block_.size());
         block_.insert(block_.end(), data + i, data + i + take);
         i += take;
-        if (block_.size() == blockLength_) {
-          parse_ = Parse::kIdle;
+        if (block_.size() < blockLength_) continue;
+        parse_ = Parse::kIdle;
+        if (!leaveInBlock_) {
           Frame(CommandKind::kData, nowMs, out);
+          continue;
         }
-        continue;
+        // The host has written the whole block (a USB driver takes it and
+        // returns), and the printer leaves the bus with it.
+        leaveInBlock_ = false;
+        TranscriptEntry e;
+        e.timeMs = nowMs;
+        e.kind = CommandKind::kData;
+        e.length = static_cast<int64_t>(blockLength_);
+        e.outcome = TranscriptEntry::Outcome::kIgnored;
+        e.note = "lost as it came in";
+        Leave(nowMs, e);
+        transcript_.push_back(std::move(e));
+        strayOpen_ = false;
+        absenceBegun_ = true;
+        break;  // the rest of this write never arrived
       }
       Byte(data[i++], nowMs, out);
     }

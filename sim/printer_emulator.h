@@ -32,7 +32,9 @@
 // real one does when it enters its loader, and when the loader restarts).
 // The emulator models when: two seconds after a given command and its answer
 // (the host has fetched the answer by then), or while a given data block is
-// coming in. It then tells its bus listener the time span it is away; the
+// coming in (it leaves once the host has written the block, as a USB driver
+// takes a block and returns before the printer has it, and the block is
+// lost). It then tells its bus listener the time span it is away; the
 // transport carries that out (the built-in USB printer vanishes, the USB
 // gadget is unbound and bound again). The loader keeps its state; a frame
 // that was coming in is lost, and bytes that reach it while away are dropped.
@@ -103,9 +105,9 @@ struct Fault {
   bool operator==(const Fault&) const = default;
 };
 
-// When the printer leaves the bus: after the Nth command of a kind, or as
-// the Nth data block begins to come in (`during`; counting the blocks whose
-// header came while the loader listened).
+// When the printer leaves the bus: after the Nth command of a kind, or while
+// the Nth data block comes in (`during`; counting the blocks whose header
+// came while the loader listened).
 struct Replug {
   CommandKind command = CommandKind::kSwitch;
   int nth = 0;  // from 1; 0: every one
@@ -283,7 +285,7 @@ class PrinterEmulator {
   int taken_ = 0;
   std::array<int, kCommandKinds> takenOfKind_{};
   int blocksBegun_ = 0;        // data blocks whose header came while listening
-  bool leaveInBlock_ = false;  // the printer leaves as the block being parsed begins
+  bool leaveInBlock_ = false;  // the printer leaves with the block being parsed
 
   // Leaving the bus.
   std::function<void(const BusAbsence&)> busListener_;

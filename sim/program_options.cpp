@@ -38,7 +38,7 @@ const std::string_view kProgramUsage =
     "  --replug-after CMD[:N]  USB: leave the bus 2 s after the Nth command of\n"
     "                        kind CMD and its answer (once the host has it), then\n"
     "                        come back\n"
-    "  --replug-during data[:N]  USB: leave the bus as the Nth data block begins\n"
+    "  --replug-during data[:N]  USB: leave the bus with the Nth data block, lost\n"
     "  --replug-gone MS|never  how long the printer stays off the bus (3000)\n"
     "  --verbose             print each transcript line to stderr as it happens\n"
     "  --help                show this text\n"

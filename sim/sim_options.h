@@ -23,8 +23,8 @@
 //   replug-after=CMD[:N]  over USB, leave the bus 2 s after the Nth
 //                       command of kind CMD and its answer (a printer that
 //                       restarts its USB), keeping the loader's state
-//   replug-during=data[:N]  over USB, leave the bus as the Nth data block
-//                       begins to come in; the block is lost
+//   replug-during=data[:N]  over USB, leave the bus while the Nth data block
+//                       comes in (once the host has written it); it is lost
 //   replug-gone=MS|never  how long the printer stays away (3000)
 //
 // CMD is one of switch, status, select, erase, data, checksum, recalc,

@@ -256,7 +256,7 @@ TEST_F(PortDownload, APrinterThatLeavesTheUsbBusIsFoundAgainOrTheDownloadEndsInT
        3000,
        1,
        kSuccess},
-      {"as the first block comes in", {{CommandKind::kData, 1, true}}, 3000, 0, kDataBlockTimeout},
+      {"with the first block", {{CommandKind::kData, 1, true}}, 3000, 0, kDataBlockTimeout},
       {"for good after the switch",
        {{CommandKind::kSwitch, 1, false}},
        sim::kGoneForGood,

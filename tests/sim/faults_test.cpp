@@ -166,7 +166,7 @@ TEST(FaultTest, LeavingTheBusAfterACommandOrAsABlockBegins) {
   // Back, with the loader as it was: sector 5 is still selected.
   const Bytes first = Pattern(100, 1);
   EXPECT_EQ(AnswerBytes(p.Feed(DataFrame(first), 5100)), Bytes{kAck});
-  // The second block is lost as it begins to come in, and it goes at once.
+  // The second block is lost as it comes in, and the printer goes with it.
   EXPECT_THAT(p.Feed(DataFrame(Pattern(100, 2)), 6000), IsEmpty());
   EXPECT_EQ(told.back(), (BusAbsence{6000, 9000}));
   const Bytes sector = p.Sector(5);

@@ -250,7 +250,7 @@ class Drawer {
     s_.emulator.replugs.push_back(r);
     s_.emulator.replugGoneMs = Chance(rng_, 10) ? sim::kGoneForGood : Uniform64(rng_, 200, 9000);
     Note(FaultKind::kReplug,
-         std::string("off the bus ") + (r.during ? "as data block " : "after ") +
+         std::string("off the bus ") + (r.during ? "with data block " : "after ") +
              std::string(sim::CommandName(r.command)) +
              (r.nth == 0 ? std::string(" (every one)") : " #" + std::to_string(r.nth)) +
              (s_.emulator.replugGoneMs == sim::kGoneForGood
