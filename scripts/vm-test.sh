@@ -162,7 +162,7 @@ guest() {  # BUILD KEEP NAME...
       read -r n _ seconds what <<<"$spec"
       [[ $n == "$name" ]] && break
     done
-    work=/tmp/$name limit=$seconds why="" pids=()
+    work=/run/$name limit=$seconds why="" pids=()
     mkdir -m 0755 "$work"
     # The flash before: older firmware everywhere, so that what changed shows.
     head -c 4390912 /dev/zero | tr '\0' '\132' >"$work/old.bin"
@@ -177,9 +177,9 @@ guest() {  # BUILD KEEP NAME...
     stop
     echo "@@vm $name $status $((SECONDS - started)) $why"
     if [[ $status == FAIL || $keep == 1 ]]; then
-      mkdir -p "/tmp/out/$name"
-      dmesg >"/tmp/out/$name/kernel.log"
-      cp "$work"/sim*.log "$work"/sim*.err "$work"/flash.* "/tmp/out/$name/" 2>/dev/null
+      mkdir -p "/run/out/$name"
+      dmesg >"/run/out/$name/kernel.log"
+      cp "$work"/sim*.log "$work"/sim*.err "$work"/flash.* "/run/out/$name/" 2>/dev/null
     fi
     for g in /sys/kernel/config/usb_gadget/p*; do
       [[ -d $g ]] || continue
@@ -237,9 +237,10 @@ for word in $(cat /proc/cmdline); do case $word in quillon.*=*) eval "${word#qui
 mount -t 9p -o trans=virtio,version=9p2000.L,ro host /host
 mount -t proc proc /host/proc && mount -t sysfs sys /host/sys && mount -t devtmpfs dev /host/dev
 ln -s /proc/self/fd /host/dev/fd
-mount -t configfs none /host/sys/kernel/config && mount -t tmpfs tmp /host/tmp
-mkdir /host/tmp/out && mount -t 9p -o trans=virtio,version=9p2000.L out /host/tmp/out
-chroot /host /bin/bash "$script" --guest "$build" "$keep" $(echo "$run" | tr , ' ')
+# What the guest writes goes to /run (not /tmp, which may hold the tree).
+mount -t configfs none /host/sys/kernel/config && mount -t tmpfs run /host/run
+mkdir /host/run/out && mount -t 9p -o trans=virtio,version=9p2000.L out /host/run/out
+TMPDIR=/run chroot /host /bin/bash "$script" --guest "$build" "$keep" $(echo "$run" | tr , ' ')
 poweroff -f
 EOF
 chmod +x initrd/init
