@@ -22,8 +22,7 @@ wine_running=""
 declare -A background
 cleanup() {
   [[ -n "$wine_running" ]] && wine_stop
-  kill "$vm_pid" "${background[@]}" 2>/dev/null
-  return 0
+  kill "$vm_pid" "${background[@]}" 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -72,16 +71,15 @@ echo "== tsan (build), asan (tests)" >&2
 start tsan-build build tsan
 ctest --preset asan -j"$jobs"
 finish tsan-build
-echo "== fuzz (build), tsan (tests)" >&2
-start fuzz-build build fuzz
+echo "== fuzz and mingw (builds), tsan (tests)" >&2
+start fuzz-and-mingw-builds eval "build fuzz && build mingw"
 ctest --preset tsan -j"$jobs"
-finish fuzz-build
+finish fuzz-and-mingw-builds
 
 echo "== fuzz" >&2
 scripts/fuzz.sh 20
 
-echo "== mingw (Windows cross build, tests under Wine)" >&2
-build mingw
+echo "== mingw (tests under Wine)" >&2
 # The install layout and the fleet rollout (Linux programs only) are tried
 # beside the Windows tests.
 start check-install scripts/check-install.sh build/release
