@@ -11,7 +11,6 @@
 #include "app/serial_worker.h"
 #include "engine/flash_download.h"
 #include "platform/thread.h"
-#include "ports/port_state.h"
 
 namespace quillon::app {
 

@@ -26,10 +26,10 @@ SendThread::~SendThread() {
   thread_.reset();  // joins
 }
 
-void SendThread::SetJob(DownloadHost* window, engine::CFlashDownload* printer, std::string path,
+void SendThread::SetJob(DownloadHost* window, engine::CFlashDownload* job, std::string path,
                         int first, int main, int ipl) {
   notifyWindow = window;
-  pPrinter = printer;
+  download = job;
   filePath = std::move(path);
   firstSector = first;
   mainProg = main;
@@ -40,9 +40,9 @@ void SendThread::SetJob(DownloadHost* window, engine::CFlashDownload* printer, s
 void SendThread::Run() {
   platform::Pause(rules_.startPauseMs);
   jobSet_.Wait();
-  if (!pPrinter || !notifyWindow) return;
+  if (!download || !notifyWindow) return;
   if (rules_.checksImage) {
-    if (const int code = pPrinter->CheckImageFile(filePath); code != engine::kSuccess) {
+    if (const int code = download->CheckImageFile(filePath); code != engine::kSuccess) {
       // Ends without an end message: the next launch deletes this thread
       // object.
       notifyWindow->ShowResult(code);
@@ -51,32 +51,31 @@ void SendThread::Run() {
     }
   }
   const int result = rules_.download(*this);
-  pPrinter->EndDownload();
+  download->EndDownload();
   platform::Pause(kBeforeResultMs);
   notifyWindow->Post(platform::WM_DOWNLOAD_DONE, 0, result);
   notifyWindow->Post(platform::WM_ENABLE_CONTROLS, 0, 1);
   if (rules_.beforeEndMs) platform::Pause(rules_.beforeEndMs);
   ended_.store(true);
   notifyWindow->Post(rules_.endMessage, 0, 0);
-  if (rules_.stopsUsbReceive) notifyWindow->StopUsbReceive();
 }
 
 CSend_USBThread::CSend_USBThread()
     : SendThread({2000, /*checksImage=*/false,
                   [](SendThread& t) {
-                    return t.pPrinter->DownloadUSB(
-                        t.notifyWindow->DownloadModelName(), t.filePath, t.firstSector, t.mainProg,
-                        t.iplProg, kUsbChecksumPace, t.notifyWindow->DownloadSectorTable());
+                    return t.download->DownloadUSB(t.filePath, t.firstSector, t.mainProg,
+                                                   t.iplProg, kUsbChecksumPace,
+                                                   t.notifyWindow->DownloadSectorTable());
                   },
-                  1000, platform::WM_USB_SEND_ENDED, /*stopsUsbReceive=*/true}) {}
+                  1000, platform::WM_USB_SEND_ENDED}) {}
 
 CSendParallelThread::CSendParallelThread()
     : SendThread({1000, /*checksImage=*/true,
                   [](SendThread& t) {
-                    return t.pPrinter->DownloadParallel(
-                        t.notifyWindow->DownloadModelName(), t.filePath, t.firstSector, t.mainProg,
-                        t.iplProg, t.notifyWindow->DownloadSectorTable());
+                    return t.download->DownloadParallel(t.filePath, t.firstSector, t.mainProg,
+                                                        t.iplProg,
+                                                        t.notifyWindow->DownloadSectorTable());
                   },
-                  0, platform::WM_PARALLEL_SEND_ENDED, /*stopsUsbReceive=*/false}) {}
+                  0, platform::WM_PARALLEL_SEND_ENDED}) {}
 
 }  // namespace quillon::app

@@ -23,8 +23,8 @@ class SendThread {
 
   // Hands over the job; the thread waits for it before it starts the
   // download.
-  void SetJob(DownloadHost* window, engine::CFlashDownload* printer, std::string path, int first,
-              int main, int ipl);
+  void SetJob(DownloadHost* window, engine::CFlashDownload* download, std::string path,
+              int first, int main, int ipl);
   // Whether the thread has posted its end message.
   bool Ended() const { return ended_.load(); }
   // Whether the thread has returned (with or without its end message).
@@ -34,7 +34,7 @@ class SendThread {
   platform::Event startedEvent{false};
   // The job.
   DownloadHost* notifyWindow = nullptr;
-  engine::CFlashDownload* pPrinter = nullptr;
+  engine::CFlashDownload* download = nullptr;
   std::string filePath;
   int firstSector = 0;
   int mainProg = 0;
@@ -49,7 +49,6 @@ class SendThread {
     int (*download)(SendThread& thread);
     uint32_t beforeEndMs;  // between the result and the end message
     uint32_t endMessage;   // the thread's end message
-    bool stopsUsbReceive;  // after the end message
   };
   // Starts the thread and returns once it runs.
   explicit SendThread(const Rules& rules);

@@ -3,7 +3,6 @@
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
 #include "platform/clock.h"
-#include "ports/port_state.h"
 
 namespace quillon::app {
 
@@ -22,10 +21,10 @@ int SerialWorker(std::unique_ptr<SerialJob> job) {
   }
 
   const engine::SerialSettings settings{r.portName, r.baudRate, r.parityText, r.stopBits};
-  const int result = j.download->DownloadSerial("", r.imagePath, r.firstSector, r.MainProg(),
-                                                r.IplProg(), 0, engine::flashSectorSizes, settings);
+  const int result = j.download->DownloadSerial(r.imagePath, r.firstSector, r.MainProg(),
+                                                r.IplProg(), engine::flashSectorSizes, settings);
 
-  ports::userTerminate = 0;
+  j.download->ClearStop();
   j.download->EndDownload();
   platform::Pause(kBeforeResultMs);
   j.window->Post(platform::WM_DOWNLOAD_DONE, 0, result);

@@ -10,17 +10,15 @@
 #include "engine/flash_download.h"
 #include "engine/sector_plan.h"
 #include "platform/window_messages.h"
-#include "ports/port_window.h"
 
 namespace quillon::app {
 
-// The main window as a download sees it: it takes the user messages, serves
-// the port threads and shows result messages (from any thread).
-class DownloadHost : public ports::PortWindow {
+// The main window as a download sees it: it observes the download's
+// progress and shows its result (from any thread).
+class DownloadHost : public platform::MessageWindow {
  public:
   virtual void ShowResult(int code) = 0;
   // What the send threads hand to the download procedures.
-  virtual std::string DownloadModelName() { return {}; }
   virtual const uint32_t* DownloadSectorTable() { return engine::flashSectorSizes; }
 };
 

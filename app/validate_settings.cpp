@@ -4,7 +4,6 @@
 
 #include "engine/result_codes.h"
 #include "platform/text.h"
-#include "ports/port_state.h"
 
 namespace quillon::app {
 
@@ -29,11 +28,9 @@ int ValidateSettings(const DialogSettings& in, const ModelTable& table, Validate
   out.interface = in.interface;
 
   // The port: COM1..COM20 or LPT1..LPT10, or a device path as it stands.
-  // USB needs none, and useParallel keeps its value: useUsb takes
-  // precedence.
+  // USB needs none.
   if (in.interface != Interface::kUsb) {
     const bool serial = in.interface == Interface::kSerial;
-    ports::useParallel = serial ? 0 : 1;
     const std::string port = ListText(in.portText);
     if (in.portIsDevice && !in.portText.empty()) {
       out.portName = in.portText;

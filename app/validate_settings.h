@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/model_table.h"
-#include "ports/port_state.h"
+#include "ports/link.h"
 
 namespace quillon::app {
 
@@ -40,8 +40,7 @@ struct ValidatedSettings {
 };
 
 // Returns 1, or the code of the first problem found (1012-1016, 1020, 1033).
-// Fills `out` as far as it got, and sets the process-wide useParallel for the
-// serial and parallel interfaces.
+// Fills `out` as far as it got.
 int ValidateSettings(const DialogSettings& in, const ModelTable& table, ValidatedSettings& out);
 
 }  // namespace quillon::app

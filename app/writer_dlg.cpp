@@ -17,7 +17,6 @@
 #include "platform/device.h"
 #include "platform/file.h"
 #include "platform/port_list.h"
-#include "ports/port_state.h"
 #include "res/templates.h"
 
 namespace quillon::app {
@@ -65,16 +64,12 @@ CWriterDlg::CWriterDlg(std::string modelTableText)
   modelTable.rowCount = -1;
   modelTable.modelTokenIndex = -1;
   modelTable.modelCount = 0;
-  ports::useUsb = 0;
-  ports::mainWindow.store(this);
 }
 
 CWriterDlg::~CWriterDlg() {
   FreeLaunch();
   DeleteSendThread(usbSendThread, /*onlyIfEnded=*/false);
   DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
-  ports::PortWindow* self = this;
-  ports::mainWindow.compare_exchange_strong(self, nullptr);
 }
 
 // --- Results and messages -------------------------------------------------
@@ -91,7 +86,7 @@ std::string CWriterDlg::ResultText([[maybe_unused]] int code, std::string text) 
 #ifndef _WIN32
   // The port may have been opened on the worker's thread: the download
   // object kept the open's error.
-  if (pPrinter && pPrinter->OpenError() == platform::kErrorAccessDenied) {
+  if (download && download->OpenError() == platform::kErrorAccessDenied) {
     if (const std::string hint = PermissionHint(code); !hint.empty()) text += "\n\n" + hint;
   }
 #endif
@@ -119,7 +114,6 @@ bool CWriterDlg::OnInitDialog() {
   SetIcon(dialogIcon, ui::IconSize::kBig);
   SetIcon(dialogIcon, ui::IconSize::kSmall);
 
-  ports::userTerminate = 0;
   FillDownloadTypes();
   ListSelectText(IDC_PORT_LIST, portName);
   ListSelectText(IDC_PARITY_LIST, parityText);
@@ -214,7 +208,7 @@ void CWriterDlg::OnCommand(int id, int code) {
 }
 
 void CWriterDlg::OnSerialPort() {
-  ports::useUsb = 0;
+  useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 20; ++n) ListAdd(IDC_PORT_LIST, "COM" + std::to_string(n));
   for (const std::string& path : platform::PresentSerialDevices(deviceFolder)) {
@@ -224,7 +218,7 @@ void CWriterDlg::OnSerialPort() {
 }
 
 void CWriterDlg::OnParallelPort() {
-  ports::useUsb = 0;
+  useUsb = 0;
   ListReset(IDC_PORT_LIST);
   for (int n = 1; n <= 10; ++n) ListAdd(IDC_PORT_LIST, "LPT" + std::to_string(n));
   for (const std::string& path : platform::PresentParallelDevices(deviceFolder)) {
@@ -234,7 +228,7 @@ void CWriterDlg::OnParallelPort() {
 }
 
 void CWriterDlg::OnUsbInterface() {
-  ports::useUsb = 1;
+  useUsb = 1;
   EnableSettingsOf(Interface::kUsb, true);
 }
 
@@ -331,21 +325,17 @@ void CWriterDlg::FlashNow() {
   }
   request = MakeRequest(out, filePath);
 
-  pPrinter = new (std::nothrow) engine::CFlashDownload();
-  if (!pPrinter || !pPrinter->printer) {
-    delete pPrinter;
-    pPrinter = nullptr;
+  download.reset(new (std::nothrow) engine::CFlashDownload(request.interface));
+  if (!download || !download->printer) {
+    download.reset();
     ShowResult(engine::kInsufficientMemory);
     Post(platform::WM_ENABLE_CONTROLS, 0, 1);
     return;
   }
 
-  if (PrepareLaunch(request, *pPrinter, *this) != engine::kSuccess) {
+  if (PrepareLaunch(request, *download, *this) != engine::kSuccess) {
     Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-    if (request.interface == Interface::kUsb) {
-      delete pPrinter;
-      pPrinter = nullptr;
-    }
+    if (request.interface == Interface::kUsb) download.reset();
     return;
   }
   switch (request.interface) {
@@ -356,35 +346,20 @@ void CWriterDlg::FlashNow() {
         // message.
         ShowMessageBox("Send Thread exist!!", ui::kMbIconError);
         Post(platform::WM_ENABLE_CONTROLS, 0, 1);
-        pPrinter->ClosePrinterPort();
+        download->ClosePrinterPort();
         return;
       }
-      usbSendThread = std::move(StartDownload(request, *pPrinter, *this).sender);
+      usbSendThread = std::move(StartDownload(request, *download, *this).sender);
       break;
     case Interface::kParallel:
       // A thread whose image check failed ended without an end message.
       DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/false);
-      parallelSendThread = std::move(StartDownload(request, *pPrinter, *this).sender);
+      parallelSendThread = std::move(StartDownload(request, *download, *this).sender);
       break;
     case Interface::kSerial:
-      pThread = std::move(StartDownload(request, *pPrinter, *this).worker);
+      pThread = std::move(StartDownload(request, *download, *this).worker);
       break;
   }
-}
-
-void CWriterDlg::StopUsbReceive() {
-  receiveThreads.StopUsb();
-}
-
-void CWriterDlg::StopParallelReceive() {
-  receiveThreads.StopParallel();
-}
-
-bool CWriterDlg::ReopenUsbPrinter() {
-  // Called by the download's own thread while the download object lives.
-  if (!pPrinter) return false;
-  pPrinter->ClosePrinterPort();
-  return pPrinter->ConnectUsbPrinter() == engine::kSuccess;
 }
 
 // --- Messages from the download -------------------------------------------
@@ -401,8 +376,12 @@ intptr_t CWriterDlg::OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t 
       return 0;
     case WM_OPEN_PROGRESS:
       if (progressDlg) progressDlg->DestroyWindow();
-      progressDlg =
-          progress::OpenProgressDialog(static_cast<ui::Dialog*>(this), static_cast<int>(wParam));
+      // Cancel asks the running download to stop; it is gone only after
+      // its result, which this thread shows.
+      progressDlg = progress::OpenProgressDialog(static_cast<ui::Dialog*>(this),
+                                                 static_cast<int>(wParam), [this] {
+                                                   if (download) download->RequestStop();
+                                                 });
       return 0;
     case WM_PROGRESS_STATUS:
       if (progressDlg) {
@@ -430,18 +409,6 @@ intptr_t CWriterDlg::OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t 
     case WM_USB_SEND_ENDED:
       DeleteSendThread(usbSendThread, /*onlyIfEnded=*/true);
       return 0;
-    case WM_USB_RECEIVE_ENDED:
-      receiveThreads.UsbEnded();
-      return 0;
-    case WM_START_USB_RECEIVE:
-      receiveThreads.StartUsb(static_cast<int>(wParam));
-      return 0;
-    case WM_START_PARALLEL_RECEIVE:
-      receiveThreads.StartParallel(static_cast<int>(wParam));
-      return 0;
-    case WM_PARALLEL_RECEIVE_ENDED:
-      receiveThreads.ParallelEnded();
-      return 0;
     case WM_PARALLEL_SEND_ENDED:
       DeleteSendThread(parallelSendThread, /*onlyIfEnded=*/true);
       return 0;
@@ -462,15 +429,14 @@ void CWriterDlg::OnDownloadDone(int code) {
     platform::Pause(kBeforeWorkerDeletedMs);
     pThread.reset();  // joins
   }
-  if (ports::useUsb && progressDlg) {
+  if (useUsb && progressDlg) {
     progress::CProgressDlg* dialog = progressDlg;
     dialog->SetStopFlag(1);
     dialog->DestroyWindow();
     progressDlg = nullptr;
   }
-  ShowResult(ports::userTerminate ? engine::kCancelled : code);
-  delete pPrinter;
-  pPrinter = nullptr;
+  ShowResult(download && download->StopRequested() ? engine::kCancelled : code);
+  download.reset();
 }
 
 void CWriterDlg::EnableControls(bool on) {
@@ -493,8 +459,7 @@ void CWriterDlg::DeleteSendThread(std::unique_ptr<SendThread>& thread, bool only
 
 void CWriterDlg::FreeLaunch() {
   pThread.reset();  // joins
-  delete pPrinter;
-  pPrinter = nullptr;
+  download.reset();
 }
 
 void CWriterDlg::OnDestroy() {

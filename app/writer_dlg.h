@@ -20,7 +20,6 @@
 #include "platform/event.h"
 #include "platform/port_list.h"
 #include "platform/thread.h"
-#include "ports/receive_threads.h"
 #include "progress/progress_dlg.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
@@ -49,14 +48,7 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
   int GetLastResult() const { return lastResult; }
-  std::string DownloadModelName() override { return modelName; }
   const uint32_t* DownloadSectorTable() override { return sectorTable; }
-
-  // The port threads' side (from any thread).
-  void StopUsbReceive() override;
-  void StopParallelReceive() override;
-  // Closes and reopens the USB printer of the running download.
-  bool ReopenUsbPrinter() override;
 
   // The settings controls: download type, port, baud rate, parity and stop
   // bit lists, file box, Browse and FLASH NOW (not Exit, not the radios).
@@ -71,15 +63,14 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   // The model table's own members are reachable under their names.
   ModelTable modelTable;
   const uint32_t* sectorTable = nullptr;
-  // usbAnswerEvent and parallelAnswerEvent come with the port window.
   std::string modelName;
   // The send thread of a USB or parallel download, until it reports its end.
   std::unique_ptr<SendThread> usbSendThread;
   std::unique_ptr<SendThread> parallelSendThread;
-  // The receive thread of each interface (usbReceiveThread,
-  // parallelReceiveThread).
-  ports::ReceiveThreads receiveThreads{*this};
   int dialogIcon = IDI_MAIN;
+  // The USB radio button was chosen last (the serial and parallel ones
+  // clear it): a USB download's progress window stays until its result.
+  int useUsb = 0;
   int busy = 0;
   int iplProg = 0;
   int fontProg = 0;
@@ -89,7 +80,8 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   Interface launchedInterface = Interface::kSerial;
   std::vector<std::string>& modelIndexList = modelTable.modelIndexList;
   std::vector<std::string>& tokenList = modelTable.tokenList;
-  engine::CFlashDownload* pPrinter = nullptr;
+  // The download FLASH NOW started last, until its result is shown.
+  std::unique_ptr<engine::CFlashDownload> download;
   progress::CProgressDlg* progressDlg = nullptr;
   std::unique_ptr<platform::Thread> pThread;  // the serial worker
   // The download FLASH NOW launched last.

@@ -85,7 +85,6 @@ plan_floor() { # interface
     add 2000 "send thread, before the download         2000 ms"
     add 8000 "pause after the switch                   8000 ms"
     add $((answers * 50)) "$(printf 'receive thread, before its first read %3d x 50 ms' "$answers")"
-    add $(((answers - 1) * 1000)) "$(printf 'receive thread replaced by the window %3d x 1000 ms' $((answers - 1)))"
     add $((K * 1000)) "$(printf 'pause after each select               %3d x 1000 ms' "$K")"
     add $((K * 10000)) "$(printf 'pause before each checksum answer     %3d x 10 s' "$K")"
     add 1000 "pause before the CRC recalculation       1000 ms"

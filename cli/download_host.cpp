@@ -16,7 +16,6 @@
 #include "platform/device.h"
 #include "platform/text.h"
 #include "platform/thread.h"
-#include "ports/port_state.h"
 #include "sim/emulated_line.h"
 
 namespace quillon::cli {
@@ -113,12 +112,6 @@ std::optional<ImageKind> KindOf(const Options& o, const app::ModelTable& table) 
 intptr_t DownloadWindow::Send(uint32_t id, uintptr_t wParam, intptr_t lParam) {
   using namespace platform;
   switch (id) {
-    case WM_START_USB_RECEIVE:
-      receive_.StartUsb(static_cast<int>(wParam));
-      break;
-    case WM_START_PARALLEL_RECEIVE:
-      receive_.StartParallel(static_cast<int>(wParam));
-      break;
     case WM_OPEN_PROGRESS:
       view_.Open();
       break;
@@ -168,11 +161,6 @@ void DownloadWindow::ShowResult(int code) {
   SetResult(code);
 }
 
-bool DownloadWindow::ReopenUsbPrinter() {
-  download_.ClosePrinterPort();
-  return download_.ConnectUsbPrinter() == engine::kSuccess;
-}
-
 std::optional<int> DownloadWindow::Result() {
   std::lock_guard lock(mutex_);
   return result_;
@@ -201,18 +189,14 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
                                                        : ProgressView::Mode::kLines;
   ProgressOutput output(stderr);
   ProgressView view(output.Stream(), mode, o.verbose, StderrColumns);
-  engine::CFlashDownload download;
+  engine::CFlashDownload download(request.interface);
   if (!download.printer) return engine::kInsufficientMemory;
   after.device = DeviceName(o, request);
-  DownloadWindow window(view, after.device, IsBuiltIn(o, request), download);
-  ports::mainWindow = &window;
+  DownloadWindow window(view, after.device, IsBuiltIn(o, request));
   sim::SetBuiltInPrinterReport(
       [&view](const std::string& problem) { view.Note("quillon-flash: " + problem); });
   struct Forget {
-    ~Forget() {
-      ports::mainWindow = nullptr;
-      sim::SetBuiltInPrinterReport(nullptr);
-    }
+    ~Forget() { sim::SetBuiltInPrinterReport(nullptr); }
   } forget;
   // What the download got to, however it ends. A USB printer restarts its
   // USB now and then: whether it has come back, and under the name given.
@@ -247,7 +231,8 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
       const bool done = download.HowFar() == engine::Reached::kCompleted;
       std::_Exit(Report(o, done ? engine::kSuccess : engine::kCancelled, reportedPort));
     });
-    Interrupts interrupts(window.phase, view, &watchdog.stopped);
+    Interrupts interrupts(
+        window.phase, view, [&download] { download.RequestStop(); }, &watchdog.stopped);
     interrupts.Follow([&download] { return download.HowFar(); });
     if (const int code = app::PrepareLaunch(request, download, window); code != engine::kSuccess) {
       return code;

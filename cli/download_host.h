@@ -15,28 +15,23 @@
 #include "cli/progress_view.h"
 #include "engine/flash_download.h"
 #include "platform/event.h"
-#include "ports/receive_threads.h"
 
 namespace quillon::cli {
 
 // The main window of a command-line download: progress goes to the
-// progress view, the result is kept, and the receive threads are started
-// as the dialog starts them. Each Send is handled on the sending thread.
+// progress view and the result is kept. Each Send is handled on the sending
+// thread.
 class DownloadWindow final : public app::DownloadHost {
  public:
   // `device` names the port in messages; `builtIn` tells that it is the
   // built-in printer.
-  DownloadWindow(ProgressView& view, std::string device, bool builtIn,
-                 engine::CFlashDownload& download)
-      : view_(view), device_(std::move(device)), builtIn_(builtIn), download_(download) {}
+  DownloadWindow(ProgressView& view, std::string device, bool builtIn)
+      : view_(view), device_(std::move(device)), builtIn_(builtIn) {}
 
   intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
   bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override;
   // Keeps the code; a port that does not open is explained on stderr.
   void ShowResult(int code) override;
-  void StopUsbReceive() override { receive_.StopUsb(); }
-  void StopParallelReceive() override { receive_.StopParallel(); }
-  bool ReopenUsbPrinter() override;
 
   // The result shown or posted last, if any.
   std::optional<int> Result();
@@ -52,13 +47,8 @@ class DownloadWindow final : public app::DownloadHost {
   ProgressView& view_;
   const std::string device_;
   const bool builtIn_;
-  engine::CFlashDownload& download_;
   std::mutex mutex_;
   std::optional<int> result_;
-  // Last: its threads are gone before the rest. A receive thread's end
-  // message is not acted on here (the thread would wait for itself); the
-  // next receive or the end of the program deletes it.
-  ports::ReceiveThreads receive_{*this};
 };
 
 // Runs the download the options describe, from the model table to the

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "ports/port_state.h"
 
 namespace quillon::cli {
 
@@ -33,7 +32,7 @@ const char* WhatAStopLeaves(engine::Reached reached) {
 void Interrupts::OnInterrupt() {
   const int phase = phase_;
   if (phase == kStarting) {
-    ports::userTerminate = 1;
+    if (requestStop_) requestStop_();
     view_.Note("quillon-flash: cancelling...");
   } else if (phase == kFlashing) {
     const int64_t now = platform::NowMs();
@@ -63,7 +62,7 @@ void Interrupts::OnHangUp() {
 
 void Interrupts::Stop(const char* what) {
   forced_ = true;
-  ports::userTerminate = 1;
+  if (requestStop_) requestStop_();
   std::function<engine::Reached()> howFar;
   {
     std::lock_guard lock(reachedMutex_);

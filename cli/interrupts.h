@@ -46,9 +46,11 @@ bool StderrIsTerminal();
 
 class Interrupts {
  public:
-  // Handles interrupts from now until destruction, following `phase`.
-  // `stopped`, if given, is set when the download is stopped by force.
-  Interrupts(const std::atomic<int>& phase, ProgressView& view, platform::Event* stopped = nullptr);
+  // Handles interrupts from now until destruction, following `phase`; a
+  // stop goes to the download through `requestStop`. `stopped`, if given,
+  // is set when the download is stopped by force.
+  Interrupts(const std::atomic<int>& phase, ProgressView& view, std::function<void()> requestStop,
+             platform::Event* stopped = nullptr);
   ~Interrupts();
   Interrupts(const Interrupts&) = delete;
   Interrupts& operator=(const Interrupts&) = delete;
@@ -72,6 +74,7 @@ class Interrupts {
 
   const std::atomic<int>& phase_;
   ProgressView& view_;
+  const std::function<void()> requestStop_;
   platform::Event* const stopped_;
   std::atomic<bool> forced_{false};
   std::mutex reachedMutex_;

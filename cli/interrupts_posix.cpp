@@ -83,8 +83,13 @@ struct Interrupts::Source {
   std::thread thread;
 };
 
-Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view, platform::Event* stopped)
-    : phase_(phase), view_(view), stopped_(stopped), source_(std::make_unique<Source>(*this)) {}
+Interrupts::Interrupts(const std::atomic<int>& phase, ProgressView& view,
+                       std::function<void()> requestStop, platform::Event* stopped)
+    : phase_(phase),
+      view_(view),
+      requestStop_(std::move(requestStop)),
+      stopped_(stopped),
+      source_(std::make_unique<Source>(*this)) {}
 
 Interrupts::~Interrupts() = default;
 

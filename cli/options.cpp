@@ -7,7 +7,6 @@
 
 #include "engine/result_codes.h"
 #include "platform/text.h"
-#include "ports/port_state.h"
 
 namespace quillon::cli {
 
@@ -154,7 +153,6 @@ int MakeRequest(const Options& o, const app::ModelTable& table, app::DownloadReq
   in.parityText = o.parity;
   in.baudText = o.baud;
   in.stopBitsText = o.stopBits;
-  ports::useUsb = in.interface == app::Interface::kUsb ? 1 : 0;
   app::ValidatedSettings settings;
   if (const int code = app::ValidateSettings(in, table, settings); code != engine::kSuccess) {
     return code;

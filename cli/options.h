@@ -36,7 +36,6 @@ std::string TypeText(const std::string& type);
 
 // Checks the options as the main dialog checks its settings and gives the
 // download they describe: kSuccess, or the code of the first problem.
-// Selects the interface for the whole process (useUsb, useParallel).
 int MakeRequest(const Options& options, const app::ModelTable& table,
                 app::DownloadRequest& request);
 

@@ -8,7 +8,6 @@
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
 #include "platform/clock.h"
-#include "ports/port_state.h"
 #include "protocol/frames.h"
 
 namespace quillon::engine {
@@ -85,18 +84,32 @@ constexpr int kAfterResetSeconds = 5;
 
 }  // namespace
 
-CFlashDownload::CFlashDownload() {
-  ports::usbHandle = kNoHandle;
+CFlashDownload::CFlashDownload(Interface iface) : iface_(iface) {
   try {
-    printer = std::make_unique<CFlashPrinter>();
+    printer = std::make_unique<CFlashPrinter>(iface);
   } catch (const std::bad_alloc&) {
     printer.reset();  // the launcher refuses to run a download without a printer
+    return;
   }
+  // A USB write that finds the printer gone connects to it again.
+  printer->link.SetReconnect([this] { return ReconnectUsbPrinter() == kSuccess; });
 }
 
 CFlashDownload::~CFlashDownload() {
   FreePieces();
   window = nullptr;
+}
+
+void CFlashDownload::RequestStop() {
+  if (printer) printer->link.RequestStop();
+}
+
+bool CFlashDownload::StopRequested() const {
+  return printer && printer->link.StopRequested();
+}
+
+void CFlashDownload::ClearStop() {
+  if (printer) printer->link.ClearStop();
 }
 
 void CFlashDownload::PostStatus(const std::string& text, int range, int pos, int step) {
@@ -127,10 +140,9 @@ int CFlashDownload::CheckImageFile(const std::string& filePath) {
 int CFlashDownload::OpenSerialPort(const std::string& portName, int baud, const std::string& parity,
                                    int stopBits) {
   if (!printer) return kSerialHandle;
-  printer->SetPortKind(0);
   if (!printer->OpenPort(portName)) return OpenFailed(kSerialHandle);
   if (printer->GetHandle() == kInvalidHandle) return OpenFailed(kSerialHandle);
-  return printer->ConfigureSerial(portName, static_cast<uint32_t>(baud), parity, 8, stopBits)
+  return printer->ConfigureSerial(static_cast<uint32_t>(baud), parity, 8, stopBits)
              ? kSuccess
              : kSerialProperties;
 }
@@ -147,7 +159,7 @@ int CFlashDownload::ReopenSerialPort(const std::string& portName, int baud,
     if (!open) platform::Pause(kReopenRetryMs);
   }
   if (!open) return OpenFailed(kSerialHandle);
-  return printer->ConfigureSerial(portName, static_cast<uint32_t>(baud), parity, 8, stopBits)
+  return printer->ConfigureSerial(static_cast<uint32_t>(baud), parity, 8, stopBits)
              ? kSuccess
              : kSerialProperties;
 }
@@ -158,30 +170,33 @@ int CFlashDownload::OpenFailed(int code) {
 }
 
 void CFlashDownload::FreePieces() {
-  for (uint8_t*& piece : pieceBuffers) {
-    delete[] piece;
-    piece = nullptr;
-  }
+  for (auto& piece : pieces_) piece.reset();
+}
+
+std::array<uint8_t*, 4> CFlashDownload::Pieces() const {
+  std::array<uint8_t*, 4> out{};
+  for (size_t j = 0; j < pieces_.size(); ++j) out[j] = pieces_[j].get();
+  return out;
 }
 
 void CFlashDownload::EndDownload() {
   FreePieces();
   if (printer && printer->GetHandle() != kInvalidHandle) printer->ClosePort();
-  if (!ports::useUsb && window) window->Send(platform::WM_CLOSE_PROGRESS, 0, 0);
+  if (iface_ != Interface::kUsb && window) window->Send(platform::WM_CLOSE_PROGRESS, 0, 0);
 }
 
 int CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorSize) {
   const int pieceSize = PieceSize(sectorSize);
   for (int j = 0; j < PieceCount(sectorSize); ++j) {
-    pieceBuffers[j] = new (std::nothrow) uint8_t[static_cast<size_t>(pieceSize)];
-    if (!pieceBuffers[j]) return kNoBufferMemory;
-    std::memset(pieceBuffers[j], 0xFF, static_cast<size_t>(pieceSize));
+    pieces_[j].reset(new (std::nothrow) uint8_t[static_cast<size_t>(pieceSize)]);
+    if (!pieces_[j]) return kNoBufferMemory;
+    std::memset(pieces_[j].get(), 0xFF, static_cast<size_t>(pieceSize));
     const auto want = static_cast<size_t>(std::min<int64_t>(left, pieceSize));
     if (want == 0) continue;
     // The image was measured before the first command: if it now ends
     // sooner it has changed under the download, and the bytes it lacks must
     // not go to the printer as erased ones.
-    if (image.Read(pieceBuffers[j], want) != want) return kDataFileError;
+    if (image.Read(pieces_[j].get(), want) != want) return kDataFileError;
     left -= static_cast<int64_t>(want);
   }
   return kSuccess;
@@ -210,7 +225,7 @@ int CFlashDownload::SelectAndSend(int sector, uint32_t sectorSize, int p, int co
   const int size = static_cast<int>(sectorSize);
   Status("Downloading data to flash sector %d of %d...", p, count, size, 0, kDataWeight);
   if (!printer->SendDataBlock(kDataBlockPrefix, FrameLength(kDataBlockPrefix), 0, sectorSize,
-                              PieceSize(sectorSize), pieceBuffers, window)) {
+                              PieceSize(sectorSize), Pieces().data(), window)) {
     return kDataBlockTimeout;
   }
   PostStatus("", -1, size, -1);
@@ -231,7 +246,6 @@ int CFlashDownload::VerifySector(int progressStep) {
 
 int CFlashDownload::OpenParallelPrinter(const std::string& portName, int iplProg) {
   if (!printer) return kParallelOpen;
-  printer->SetPortKind(1);
   if (!printer->OpenParallelPort(portName)) return OpenFailed(kParallelOpen);
   return RestorePortMode(iplProg);
 }
@@ -242,28 +256,24 @@ int CFlashDownload::RestorePortMode(int iplProg) {
   return printer->SetEcpMode() ? kSuccess : kEcpMode;
 }
 
-int CFlashDownload::FindUsbPrinter(std::string& devicePath, std::string& subKey) {
-  return platform::FindUsbPrinterPath(devicePath, subKey) ? 0 : 1;
-}
-
 int CFlashDownload::OpenUsbPrinter() {
   // No device found leaves the path empty, and an empty path does not open.
   std::string path;
   std::string subKey;
-  FindUsbPrinter(path, subKey);
-  ports::usbHandle = platform::OpenUsbDevice(path);
-  return ports::usbHandle.load() != kInvalidHandle ? 1 : 0;
+  platform::FindUsbPrinterPath(path, subKey);
+  printer->link.SetHandle(platform::OpenUsbDevice(path));
+  return printer->GetHandle() != kInvalidHandle ? kSuccess : OpenFailed(kUsbOpen);
 }
 
 namespace {
 
 // A failed request closes the device; the error of the request is kept for
 // the message that reports it.
-int UsbRequestFailed() {
+int UsbRequestFailed(ports::Link& link, int code) {
   const int error = platform::LastError();
-  platform::CloseDevice(ports::usbHandle.exchange(kInvalidHandle));
+  link.Close();
   if (platform::LastError() != error) platform::SetLastError(error);
-  return 0;
+  return code;
 }
 
 }  // namespace
@@ -271,20 +281,22 @@ int UsbRequestFailed() {
 int CFlashDownload::QueryUsbDeviceId() {
   uint8_t id[100];
   uint32_t got = 0;
-  if (platform::QueryDeviceId(ports::usbHandle.load(), id, sizeof id, &got)) return 1;
-  return UsbRequestFailed();
+  if (platform::QueryDeviceId(printer->GetHandle(), id, sizeof id, &got)) return kSuccess;
+  return UsbRequestFailed(printer->link, kUsbDeviceId);
 }
 
 int CFlashDownload::QueryUsbStatus() {
   uint8_t status = 0;
-  if (platform::QueryDeviceStatus(ports::usbHandle.load(), &status)) return 1;
-  return UsbRequestFailed();
+  if (platform::QueryDeviceStatus(printer->GetHandle(), &status)) return kSuccess;
+  return UsbRequestFailed(printer->link, kUsbStatus);
 }
 
 int CFlashDownload::ConnectUsbPrinter() {
-  if (!OpenUsbPrinter()) return OpenFailed(kUsbOpen);
-  if (!QueryUsbDeviceId()) return kUsbDeviceId;
-  if (!QueryUsbStatus()) return kUsbStatus;
+  if (!printer) return kUsbOpen;
+  for (const auto step : {&CFlashDownload::OpenUsbPrinter, &CFlashDownload::QueryUsbDeviceId,
+                          &CFlashDownload::QueryUsbStatus}) {
+    if (const int code = (this->*step)(); code != kSuccess) return code;
+  }
   return kSuccess;
 }
 
@@ -299,11 +311,11 @@ int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
     // A stop request ends the check on every interface: a write refused by
     // the stop fails an attempt at once, and the attempts would follow each
     // other without a pause.
-    if (ports::userTerminate) return kCancelled;
+    if (printer->link.StopRequested()) return kCancelled;
     if (printer->CheckLineStatus(kLineStatusFrame, FrameLength(kLineStatusFrame), stdModel)) {
       return kSuccess;
     }
-    if (ports::userTerminate) return kCancelled;
+    if (printer->link.StopRequested()) return kCancelled;
     if (iface == Interface::kParallel && attempt == kParallelModeRecoveryAttempt) {
       // The port may have left its mode.
       if (const int code = RestorePortMode(iplProg); code != kSuccess) return code;
@@ -319,7 +331,7 @@ int CFlashDownload::CheckLineAtStart(Interface iface, int iplProg) {
 
 int CFlashDownload::CheckLineAfterRestart(Interface iface) {
   for (int attempt = 0; attempt < kLineCheckAttempts; ++attempt) {
-    if (ports::userTerminate) return kCancelled;  // as in CheckLineAtStart
+    if (printer->link.StopRequested()) return kCancelled;  // as in CheckLineAtStart
     if (iface == Interface::kParallel) {
       if (!printer->SetCompatibilityMode()) return kCompatibilityMode;
       if (!printer->SetNibbleMode()) return kNibbleMode;
@@ -331,31 +343,27 @@ int CFlashDownload::CheckLineAfterRestart(Interface iface) {
   return kInterfaceBusy;
 }
 
-int CFlashDownload::DownloadSerial(const std::string& /*modelName*/, const std::string& filePath,
-                                   int first, int mainProg, int iplProg, int /*alternativeMode*/,
-                                   const uint32_t* sizes, const SerialSettings& settings) {
+int CFlashDownload::DownloadSerial(const std::string& filePath, int first, int mainProg,
+                                   int iplProg, const uint32_t* sizes,
+                                   const SerialSettings& settings) {
   return Run(
       {Interface::kSerial, filePath, first, mainProg != 0, iplProg != 0, false, sizes, &settings});
 }
 
-int CFlashDownload::DownloadParallel(const std::string& /*modelName*/, const std::string& filePath,
-                                     int first, int mainProg, int iplProg, const uint32_t* sizes) {
+int CFlashDownload::DownloadParallel(const std::string& filePath, int first, int mainProg,
+                                     int iplProg, const uint32_t* sizes) {
   return Run(
       {Interface::kParallel, filePath, first, mainProg != 0, iplProg != 0, true, sizes, nullptr});
 }
 
-int CFlashDownload::DownloadUSB(const std::string& /*modelName*/, const std::string& filePath,
-                                int first, int mainProg, int iplProg, int checksumPace,
-                                const uint32_t* sizes) {
+int CFlashDownload::DownloadUSB(const std::string& filePath, int first, int mainProg, int iplProg,
+                                int checksumPace, const uint32_t* sizes) {
   return Run({Interface::kUsb, filePath, first, mainProg != 0, iplProg != 0, checksumPace != 0,
               sizes, nullptr});
 }
 
 int CFlashDownload::Run(const Job& job) {
   if (!printer) return kInsufficientMemory;
-  // Over USB and the parallel port the answers come through receive threads
-  // that the main window starts.
-  if (job.iface != Interface::kSerial) printer->SetNotifyWindow(window);
 
   reached_ = Reached::kNothing;
   RunState run;
@@ -401,7 +409,7 @@ int CFlashDownload::EnterLoader(const Job& job, RunState&) {
   PostStatus("Switching printer to download...", kStartRange, 0, kSwitchWeight);
   printer->SetReadTimeouts(kSwitchReadMs);
   if (!printer->SwitchToDownloadMode(kSwitchToDownloadFrame, FrameLength(kSwitchToDownloadFrame))) {
-    return serial && ports::userTerminate ? kCancelled : kCannotSwitch;
+    return serial && printer->link.StopRequested() ? kCancelled : kCannotSwitch;
   }
   reached_ = Reached::kLoader;
   switch (job.iface) {

@@ -1,8 +1,10 @@
 #pragma once
 // CFlashDownload: the download object. It owns the printer object and runs
 // one whole download of an image into the printer's flash memory, reporting
-// every step to the main window.
+// every step to the main window. The interface is the download's own: its
+// printer speaks over that interface's link.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -11,8 +13,7 @@
 
 #include "engine/image_file.h"
 #include "platform/window_messages.h"
-#include "ports/port_state.h"
-#include "ports/port_window.h"
+#include "ports/link.h"
 #include "protocol/flash_printer.h"
 
 namespace quillon::engine {
@@ -46,49 +47,53 @@ enum class Reached {
 
 class CFlashDownload {
  public:
-  CFlashDownload();
-  virtual ~CFlashDownload();
+  explicit CFlashDownload(ports::Interface iface);
+  ~CFlashDownload();
   CFlashDownload(const CFlashDownload&) = delete;
   CFlashDownload& operator=(const CFlashDownload&) = delete;
 
   // The three download procedures, one per interface; each runs one whole
   // download and returns its result code.
-  virtual int DownloadSerial(const std::string& modelName, const std::string& filePath,
-                             int firstSector, int mainProg, int iplProg, int alternativeMode,
-                             const uint32_t* flashSectorSizes, const SerialSettings& settings);
-  virtual int DownloadParallel(const std::string& modelName, const std::string& filePath,
-                               int firstSector, int mainProg, int iplProg,
-                               const uint32_t* flashSectorSizes);
+  int DownloadSerial(const std::string& filePath, int firstSector, int mainProg, int iplProg,
+                     const uint32_t* flashSectorSizes, const SerialSettings& settings);
+  int DownloadParallel(const std::string& filePath, int firstSector, int mainProg, int iplProg,
+                       const uint32_t* flashSectorSizes);
   // The USB send thread passes a checksum pace of 2; with 0 the checksum
   // steps of the sector loop keep the serial pace.
-  virtual int DownloadUSB(const std::string& modelName, const std::string& filePath,
-                          int firstSector, int mainProg, int iplProg, int checksumPace,
-                          const uint32_t* flashSectorSizes);
-  virtual int OpenSerialPort(const std::string& portName, int baud, const std::string& parity,
-                             int stopBits);
-  virtual void EndDownload();
+  int DownloadUSB(const std::string& filePath, int firstSector, int mainProg, int iplProg,
+                  int checksumPace, const uint32_t* flashSectorSizes);
+  int OpenSerialPort(const std::string& portName, int baud, const std::string& parity,
+                     int stopBits);
+  // Frees the pieces, closes the port and, except over USB, the progress
+  // window.
+  void EndDownload();
 
   int ReopenSerialPort(const std::string& portName, int baud, const std::string& parity,
                        int stopBits);
   // -1 keeps a number; an empty text keeps the text.
   void PostStatus(const std::string& text, int range, int pos, int step);
-  void SetWindow(ports::PortWindow* w) { window = w; }
+  void SetWindow(platform::MessageWindow* w) { window = w; }
   void ClosePrinterPort();
   int CheckImageFile(const std::string& filePath);
 
   // The parallel port: opens it and sets compatibility mode, then nibble
-  // mode (IPL) or ECP mode. 1, 1034, 1037, 1042 or 1035.
+  // mode (IPL) or ECP mode: kSuccess, 1034, 1037, 1042 or 1035.
   int OpenParallelPrinter(const std::string& portName, int iplProg);
-  // The USB printer. FindUsbPrinter gives 0 when a device was found, 1 when
-  // none was; the others 1 for success, 0 for failure (a failed request
-  // closes the device).
-  int FindUsbPrinter(std::string& devicePath, std::string& subKey);
+  // The USB printer: the first of the printer's USB ids found is opened
+  // (kSuccess or 1038), asked for its device id (kSuccess or 1039) and its
+  // status (kSuccess or 1040); a failed request closes the device.
   int OpenUsbPrinter();
   int QueryUsbDeviceId();
   int QueryUsbStatus();
-  // Opens the USB printer and checks it answers both requests: 1, 1038,
-  // 1039 or 1040.
+  // All three in order: kSuccess, 1038, 1039 or 1040.
   int ConnectUsbPrinter();
+
+  // The user's stop request (Cancel, Ctrl-C), from any thread: the
+  // procedure stops at its next point that may.
+  void RequestStop();
+  bool StopRequested() const;
+  void ClearStop();
+  ports::Interface Kind() const { return iface_; }
 
   // How far the download got; read from any thread.
   Reached HowFar() const { return reached_.load(); }
@@ -99,13 +104,12 @@ class CFlashDownload {
   // the one that shows the result; read from any thread.
   int OpenError() const { return openError_.load(); }
 
-  ports::PortWindow* window = nullptr;
+  platform::MessageWindow* window = nullptr;
   StatusRecord statusRecord;
   std::unique_ptr<protocol::CFlashPrinter> printer;
   // Starts at 1: a printer that never answers the line check is reported as
   // busy, not as a printer of another model.
   int stdModel = 1;
-  uint8_t* pieceBuffers[4] = {nullptr, nullptr, nullptr, nullptr};
   std::vector<int> sectorList;
 
  private:
@@ -160,6 +164,8 @@ class CFlashDownload {
   // Closes the USB printer and connects to it again: 1, 1038, 1039, 1040.
   int ReconnectUsbPrinter();
 
+  // The pieces of the sector being sent, as SendDataBlock takes them.
+  std::array<uint8_t*, 4> Pieces() const;
   // Fills the pieces of a sector of `sectorSize` bytes from the image: 1,
   // 1008 when a piece cannot be allocated, 1024 when the image ends before
   // the length it was measured at.
@@ -174,6 +180,9 @@ class CFlashDownload {
   // Records the calling thread's last error as the open's; returns `code`.
   int OpenFailed(int code);
 
+  const ports::Interface iface_;
+  // The sector being sent, in up to four pieces.
+  std::array<std::unique_ptr<uint8_t[]>, 4> pieces_;
   std::atomic<Reached> reached_{Reached::kNothing};
   std::atomic<int> openError_{0};
 };

@@ -156,6 +156,9 @@ bool PurgeDevice(Handle h, uint32_t flags);
 // "sim[:options]"): LPTn (n = 1..10) is mapped through QUILLON_LPTn if set,
 // else to the platform's own port. Returns kInvalidHandle on failure.
 Handle OpenParallelDevice(const std::string& name);
+// Writes to the USB printer go out in chunks of at most this many bytes.
+inline constexpr uint32_t kUsbChunk = 4096;
+
 // Opens a USB printer by the device path that FindUsbPrinterPath gave (or
 // "sim[:options]") for overlapped/non-blocking use and shared access.
 Handle OpenUsbDevice(const std::string& path);

@@ -22,14 +22,6 @@ const char* MessageName(uint32_t message) {
       return "WM_PROGRESS_AUTOSTEP";
     case WM_USB_SEND_ENDED:
       return "WM_USB_SEND_ENDED";
-    case WM_USB_RECEIVE_ENDED:
-      return "WM_USB_RECEIVE_ENDED";
-    case WM_START_USB_RECEIVE:
-      return "WM_START_USB_RECEIVE";
-    case WM_START_PARALLEL_RECEIVE:
-      return "WM_START_PARALLEL_RECEIVE";
-    case WM_PARALLEL_RECEIVE_ENDED:
-      return "WM_PARALLEL_RECEIVE_ENDED";
     case WM_PARALLEL_SEND_ENDED:
       return "WM_PARALLEL_SEND_ENDED";
     case WM_DISABLE_PROGRESS:

@@ -16,10 +16,6 @@ inline constexpr uint32_t WM_ENABLE_CONTROLS = 0x507;
 inline constexpr uint32_t WM_PROGRESS_SETPOS = 0x508;
 inline constexpr uint32_t WM_PROGRESS_AUTOSTEP = 0x509;
 inline constexpr uint32_t WM_USB_SEND_ENDED = 0x510;
-inline constexpr uint32_t WM_USB_RECEIVE_ENDED = 0x512;
-inline constexpr uint32_t WM_START_USB_RECEIVE = 0x514;
-inline constexpr uint32_t WM_START_PARALLEL_RECEIVE = 0x515;
-inline constexpr uint32_t WM_PARALLEL_RECEIVE_ENDED = 0x516;
 inline constexpr uint32_t WM_PARALLEL_SEND_ENDED = 0x517;
 inline constexpr uint32_t WM_DISABLE_PROGRESS = 0x518;
 

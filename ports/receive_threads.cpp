@@ -5,7 +5,6 @@
 
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "ports/port_state.h"
 
 namespace quillon::ports {
 
@@ -23,15 +22,10 @@ int ClampCount(int bytes) {
   return std::clamp(bytes, 0, kLocalBufferSize);
 }
 
-void StoreAnswer(uint8_t* buffer, int at, const uint8_t* data, uint32_t n) {
-  std::lock_guard lock(answerMutex);
-  std::memcpy(buffer + at, data, n);
-}
-
 }  // namespace
 
-ReceiveThread::ReceiveThread(PortWindow* window, int bytes)
-    : notifyWindow(window), bytes2BeReceived(ClampCount(bytes)) {}
+ReceiveThread::ReceiveThread(Link& link, int bytes)
+    : link(link), bytes2BeReceived(ClampCount(bytes)) {}
 
 ReceiveThread::~ReceiveThread() {
   Finish();
@@ -49,20 +43,19 @@ void ReceiveThread::Stop() {
   platform::GetClock().WaitUntil(platform::kForever, [this] { return runDone_; });
 }
 
-void ReceiveThread::Start(platform::ThreadPriority priority, uint32_t endMessage) {
+void ReceiveThread::Start(platform::ThreadPriority priority) {
   thread_ = std::make_unique<platform::Thread>(
-      [this, endMessage] {
+      [this] {
         startedEvent.Set();
         Run();
         platform::GetClock().Update([this] { runDone_ = true; });
         ended_.store(true);
-        if (notifyWindow) notifyWindow->Post(endMessage, 0, 0);
       },
       priority);
 }
 
-CReceiveUSBThread::CReceiveUSBThread(int bytes, PortWindow* window) : ReceiveThread(window, bytes) {
-  Start(platform::ThreadPriority::kTimeCritical, platform::WM_USB_RECEIVE_ENDED);
+CReceiveUSBThread::CReceiveUSBThread(int bytes, Link& link) : ReceiveThread(link, bytes) {
+  Start(platform::ThreadPriority::kTimeCritical);
   startedEvent.Wait();
 }
 
@@ -80,7 +73,7 @@ void CReceiveUSBThread::Run() {
     const int64_t began = platform::NowMs();
     // A read waits up to 50 ms for the printer; one still pending then is
     // cancelled, and the stop request is looked at before the next.
-    if (!platform::ReadDeviceWait(usbHandle.load(), local, static_cast<uint32_t>(remaining), &n,
+    if (!platform::ReadDeviceWait(link.Handle(), local, static_cast<uint32_t>(remaining), &n,
                                   kUsbPaceMs)) {
       return;
     }
@@ -92,11 +85,11 @@ void CReceiveUSBThread::Run() {
     }
     if (n > 0) {
       n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
-      StoreAnswer(receivedBuffer, received, local, n);
+      link.StoreAnswer(received, local, n);
       received += static_cast<int>(n);
       remaining -= static_cast<int>(n);
       if (remaining == 0) {
-        notifyWindow->usbAnswerEvent.Set();
+        link.AnswerEvent().Set();
         return;
       }
     }
@@ -108,9 +101,9 @@ void CReceiveUSBThread::Run() {
   }
 }
 
-CReceiveParallelThread::CReceiveParallelThread(PortWindow* window, int bytes)
-    : ReceiveThread(window, bytes) {
-  Start(platform::ThreadPriority::kNormal, platform::WM_PARALLEL_RECEIVE_ENDED);
+CReceiveParallelThread::CReceiveParallelThread(Link& link, int bytes)
+    : ReceiveThread(link, bytes) {
+  Start(platform::ThreadPriority::kNormal);
 }
 
 CReceiveParallelThread::~CReceiveParallelThread() {
@@ -127,8 +120,8 @@ void CReceiveParallelThread::Run() {
     uint32_t n = 0;
     bool ok;
     {
-      std::lock_guard lock(portMutex);
-      ok = platform::ReadDevice(parallelHandle.load(), local, static_cast<uint32_t>(remaining), &n);
+      std::lock_guard lock(link.DeviceMutex());
+      ok = platform::ReadDevice(link.Handle(), local, static_cast<uint32_t>(remaining), &n);
     }
     if (!ok) return;
     if (n == 0) {
@@ -137,78 +130,15 @@ void CReceiveParallelThread::Run() {
       continue;
     }
     n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
-    StoreAnswer(parallelAnswer, received, local, n);
+    link.StoreAnswer(received, local, n);
     received += static_cast<int>(n);
     remaining -= static_cast<int>(n);
     platform::Pause(750);
     if (remaining == 0) {
-      notifyWindow->parallelAnswerEvent.Set();
+      link.AnswerEvent().Set();
       return;
     }
   }
-}
-
-ReceiveThreads::~ReceiveThreads() {
-  Take(usbReceiveThread, false).reset();
-  Take(parallelReceiveThread, false).reset();
-}
-
-ReceiveThreads::Slot ReceiveThreads::Take(Slot& slot, bool onlyIfEnded) {
-  std::lock_guard lock(mutex_);
-  if (!slot || (onlyIfEnded && !slot->Ended())) return nullptr;
-  return std::move(slot);
-}
-
-void ReceiveThreads::Stop(Slot& slot) {
-  Slot thread;
-  {
-    std::lock_guard lock(mutex_);
-    thread = slot;
-  }
-  if (thread) thread->Stop();
-}
-
-void ReceiveThreads::StartUsb(int bytes) {
-  if (Slot old = Take(usbReceiveThread, false)) {
-    old.reset();
-    platform::Pause(1000);
-  }
-  auto thread = std::make_shared<CReceiveUSBThread>(bytes, &window_);
-  std::lock_guard lock(mutex_);
-  usbReceiveThread = std::move(thread);
-}
-
-void ReceiveThreads::StartParallel(int bytes) {
-  Take(parallelReceiveThread, false).reset();
-  auto thread = std::make_shared<CReceiveParallelThread>(&window_, bytes);
-  std::lock_guard lock(mutex_);
-  parallelReceiveThread = std::move(thread);
-}
-
-void ReceiveThreads::UsbEnded() {
-  Take(usbReceiveThread, true).reset();
-}
-
-void ReceiveThreads::ParallelEnded() {
-  Take(parallelReceiveThread, true).reset();
-}
-
-void ReceiveThreads::StopUsb() {
-  Stop(usbReceiveThread);
-}
-
-void ReceiveThreads::StopParallel() {
-  Stop(parallelReceiveThread);
-}
-
-bool ReceiveThreads::HoldsUsb() {
-  std::lock_guard lock(mutex_);
-  return usbReceiveThread != nullptr;
-}
-
-bool ReceiveThreads::HoldsParallel() {
-  std::lock_guard lock(mutex_);
-  return parallelReceiveThread != nullptr;
 }
 
 }  // namespace quillon::ports

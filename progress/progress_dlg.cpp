@@ -1,7 +1,6 @@
 #include "progress/progress_dlg.h"
 
 #include "platform/clock.h"
-#include "ports/port_state.h"
 #include "res/resource.h"
 
 namespace quillon::progress {
@@ -125,10 +124,10 @@ void CProgressDlg::OnOK() {
 }
 
 void CProgressDlg::OnCancel() {
-  // The download sees userTerminate at its next cancellable point; the
+  // The download sees the stop request at its next cancellable point; the
   // window stays until the download closes it.
   stopFlag = 1;
-  ports::userTerminate = 1;
+  if (onCancel) onCancel();
 }
 
 intptr_t CProgressDlg::OnUserMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -158,8 +157,10 @@ void CProgressDlg::OnFinalDestroy() {
   delete this;
 }
 
-CProgressDlg* OpenProgressDialog(platform::MessageWindow* mainWindow, int cancelEnabled) {
+CProgressDlg* OpenProgressDialog(platform::MessageWindow* mainWindow, int cancelEnabled,
+                                 std::function<void()> onCancel) {
   auto* dialog = new CProgressDlg();
+  dialog->onCancel = std::move(onCancel);
   if (!dialog->Create(ui::kNoWindow)) {
     delete dialog;
     return nullptr;

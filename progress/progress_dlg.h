@@ -6,6 +6,7 @@
 // download's own updates.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,6 +60,8 @@ class CProgressDlg final : public ui::Dialog {
   ui::Control progressBar;
   std::atomic<int> autoAdvance{1};
   std::atomic<int> stopFlag{0};
+  // What Cancel asks of the download (on the window's thread).
+  std::function<void()> onCancel;
 
  protected:
   bool OnInitDialog() override;
@@ -91,9 +94,11 @@ class CProgressDlg final : public ui::Dialog {
 
 // WM_OPEN_PROGRESS: makes the dialog, creates its window from template 134
 // without a parent, shows and updates it, enables Cancel as `cancelEnabled`
-// says and starts its refresh thread. The dialog deletes itself once its
-// window is destroyed. Null when the window cannot be made.
-CProgressDlg* OpenProgressDialog(platform::MessageWindow* mainWindow, int cancelEnabled);
+// says (Cancel then calls `onCancel`) and starts its refresh thread. The
+// dialog deletes itself once its window is destroyed. Null when the window
+// cannot be made.
+CProgressDlg* OpenProgressDialog(platform::MessageWindow* mainWindow, int cancelEnabled,
+                                 std::function<void()> onCancel = {});
 
 // WM_CLOSE_PROGRESS: stops the refresh, gives it a second to end and
 // destroys the window (and with it the dialog).

@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "platform/clock.h"
-#include "ports/port_state.h"
 #include "protocol/frames.h"
 
 namespace quillon::protocol {
@@ -46,12 +45,12 @@ uint16_t Word(uint8_t low, uint8_t high) {
 }  // namespace
 
 int CFlashPrinter::WriteFrame(const uint8_t* frame, int length) {
-  return ports::CurrentInterface() == Interface::kUsb ? WriteUsb(frame, length)
+  return link.Kind() == Interface::kUsb ? WriteUsb(frame, length)
                                                       : WriteData(frame, length);
 }
 
 int CFlashPrinter::WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument) {
-  if (ports::CurrentInterface() == Interface::kUsb) {
+  if (link.Kind() == Interface::kUsb) {
     uint8_t frame[kMaxPrefix + 1];
     if (length < 0 || length > kMaxPrefix) return 0;
     std::memcpy(frame, prefix, static_cast<size_t>(length));
@@ -62,49 +61,11 @@ int CFlashPrinter::WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t
   return WriteData(&argument, 1);
 }
 
-bool CFlashPrinter::AwaitAnswer(Interface path, int bytes, int seconds) {
-  if (!notifyWindow) return false;  // nobody to start a receive thread
-  const bool usb = path == Interface::kUsb;
-  platform::Event& answered =
-      usb ? notifyWindow->usbAnswerEvent : notifyWindow->parallelAnswerEvent;
-  answered.Reset();
-  {
-    std::lock_guard lock(ports::answerMutex);
-    std::memset(usb ? ports::receivedBuffer : ports::parallelAnswer, 0,
-                static_cast<size_t>(std::clamp(bytes, 0, ports::kReceivedBufferSize)));
-  }
-  notifyWindow->Send(usb ? platform::WM_START_USB_RECEIVE : platform::WM_START_PARALLEL_RECEIVE,
-                     static_cast<uintptr_t>(bytes), 0);
-
-  // The answer counts until the wall clock's second is later than the
-  // deadline's: N seconds give at least N and less than N + 1. The wait
-  // sleeps on the answer event until then.
-  platform::Clock& clock = platform::GetClock();
-  const int64_t deadline = clock.WallSeconds() + seconds;
-  bool came = false;
-  for (;;) {
-    const int64_t left = (deadline + 1) * 1000 - clock.WallMs();
-    if (answered.Wait(static_cast<uint32_t>(std::max<int64_t>(left, 0)))) {
-      came = true;
-      break;
-    }
-    if (clock.WallSeconds() > deadline) break;
-  }
-  if (usb) {
-    notifyWindow->StopUsbReceive();
-  } else {
-    notifyWindow->StopParallelReceive();
-  }
+bool CFlashPrinter::AwaitAnswer(int bytes, int seconds) {
+  const bool came = link.AwaitAnswer(bytes, seconds);
   // Part of an answer shows in the cleared buffer (unless it is all zeros).
-  if (came || AnswerStarted(path, bytes)) answered_ = true;
+  if (came || link.AnswerStarted(bytes)) answered_ = true;
   return came;
-}
-
-bool CFlashPrinter::AnswerStarted(Interface path, int bytes) {
-  std::lock_guard lock(ports::answerMutex);
-  const uint8_t* buffer = path == Interface::kUsb ? ports::receivedBuffer : ports::parallelAnswer;
-  const uint8_t* end = buffer + std::clamp(bytes, 0, ports::kReceivedBufferSize);
-  return std::any_of(buffer, end, [](uint8_t b) { return b != 0; });
 }
 
 int CFlashPrinter::ReadByte(uint8_t* byte) {
@@ -113,21 +74,16 @@ int CFlashPrinter::ReadByte(uint8_t* byte) {
   return 1;
 }
 
-uint8_t CFlashPrinter::AnswerByte(Interface path, int at) {
-  std::lock_guard lock(ports::answerMutex);
-  return path == Interface::kUsb ? ports::receivedBuffer[at] : ports::parallelAnswer[at];
-}
-
 int CFlashPrinter::AwaitAck(Interface path) {
   if (path == Interface::kSerial) {
     uint8_t answer = 0;
     return ReadByte(&answer) && answer == kAck ? 1 : 0;
   }
-  return AwaitAnswer(path, 1, kAckSeconds) && AnswerByte(path, 0) == kAck ? 1 : 0;
+  return AwaitAnswer(1, kAckSeconds) && AnswerByte(0) == kAck ? 1 : 0;
 }
 
 int CFlashPrinter::SectorCommand(const uint8_t* prefix, int length, uint8_t sector) {
-  const Interface path = ports::CurrentInterface();
+  const Interface path = link.Kind();
   if (!WritePrefixAndByte(prefix, length, sector)) return 0;
   return AwaitAck(path);
 }
@@ -136,13 +92,13 @@ int CFlashPrinter::AwaitValue(Interface path, int seconds, uint8_t serialAnswer,
   switch (path) {
     case Interface::kUsb:
       // Asked for twice: the ACK, then the value.
-      if (!AwaitAnswer(path, 1, seconds) || AnswerByte(path, 0) != kAck) return 0;
-      if (!AwaitAnswer(path, 2, seconds)) return 0;
-      value = Word(AnswerByte(path, 0), AnswerByte(path, 1));
+      if (!AwaitAnswer(1, seconds) || AnswerByte(0) != kAck) return 0;
+      if (!AwaitAnswer(2, seconds)) return 0;
+      value = Word(AnswerByte(0), AnswerByte(1));
       return 1;
     case Interface::kParallel:
-      if (!AwaitAnswer(path, 3, seconds) || AnswerByte(path, 0) != kAck) return 0;
-      value = Word(AnswerByte(path, 1), AnswerByte(path, 2));
+      if (!AwaitAnswer(3, seconds) || AnswerByte(0) != kAck) return 0;
+      value = Word(AnswerByte(1), AnswerByte(2));
       return 1;
     case Interface::kSerial:
       break;
@@ -164,7 +120,7 @@ int CFlashPrinter::ResetPrinter(const uint8_t* frame, int length) {
 }
 
 int CFlashPrinter::CheckLineStatus(const uint8_t* frame, int length, int& stdModel) {
-  const Interface path = ports::CurrentInterface();
+  const Interface path = link.Kind();
   if (!WriteFrame(frame, length)) return 0;
   if (path == Interface::kSerial) {
     uint8_t answer = 0;
@@ -174,9 +130,9 @@ int CFlashPrinter::CheckLineStatus(const uint8_t* frame, int length, int& stdMod
     stdModel = status == kStandardModel ? 1 : 0;
     return stdModel;
   }
-  if (!AwaitAnswer(path, 2, kLineStatusSeconds) || AnswerByte(path, 0) != kAck) return 0;
+  if (!AwaitAnswer(2, kLineStatusSeconds) || AnswerByte(0) != kAck) return 0;
   // Over USB the ACK alone is enough; the status byte is not looked at.
-  stdModel = path == Interface::kUsb || AnswerByte(path, 1) == kStandardModel ? 1 : 0;
+  stdModel = path == Interface::kUsb || AnswerByte(1) == kStandardModel ? 1 : 0;
   return stdModel;
 }
 
@@ -191,7 +147,7 @@ int CFlashPrinter::EraseFlashSector(const uint8_t* prefix, int length, uint8_t s
 int CFlashPrinter::SendDataBlock(const uint8_t* prefix, int length, uint16_t word,
                                  uint32_t blockLength, int pieceLength, uint8_t* const pieces[4],
                                  platform::MessageWindow* progress) {
-  const Interface path = ports::CurrentInterface();
+  const Interface path = link.Kind();
   const uint8_t header[4] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>(word >> 8),
                              static_cast<uint8_t>(blockLength & 0xFF),
                              static_cast<uint8_t>((blockLength >> 8) & 0xFF)};
@@ -224,7 +180,7 @@ int CFlashPrinter::SendDataBlock(const uint8_t* prefix, int length, uint16_t wor
 }
 
 int CFlashPrinter::AcknowledgeChecksum(const uint8_t* frame, int length, uint16_t& value) {
-  const Interface path = ports::CurrentInterface();
+  const Interface path = link.Kind();
   if (!WriteFrame(frame, length)) return 0;
   if (path == Interface::kUsb) platform::Pause(kUsbChecksumSettleMs);
   uint8_t answer = 0;
@@ -233,7 +189,7 @@ int CFlashPrinter::AcknowledgeChecksum(const uint8_t* frame, int length, uint16_
 }
 
 int CFlashPrinter::RecalculateCrc(const uint8_t* frame, int length, uint16_t& value) {
-  const Interface path = ports::CurrentInterface();
+  const Interface path = link.Kind();
   if (!WriteFrame(frame, length)) return 0;
   if (path == Interface::kUsb) {
     for (int n = 0; n < kUsbRecalcSettlePauses; ++n) platform::Pause(kUsbRecalcSettlePauseMs);

@@ -9,15 +9,13 @@
 
 #include "platform/window_messages.h"
 #include "ports/comm_port.h"
-#include "ports/port_state.h"
-#include "ports/port_window.h"
 #include "protocol/crc.h"
 
 namespace quillon::protocol {
 
 class CFlashPrinter : public ports::CCommPort {
  public:
-  CFlashPrinter() = default;
+  explicit CFlashPrinter(ports::Interface iface) : CCommPort(iface) {}
   ~CFlashPrinter() override = default;
 
   int SwitchToDownloadMode(const uint8_t* frame, int length);
@@ -39,10 +37,8 @@ class CFlashPrinter : public ports::CCommPort {
   // A byte of the serial line; a byte that comes counts as an answer.
   int ReadByte(uint8_t* byte) override;
   uint16_t GetDataCrc() const { return dataCrc.Value(); }
-  void SetNotifyWindow(ports::PortWindow* window) { notifyWindow = window; }
 
   CrcRegister dataCrc;
-  ports::PortWindow* notifyWindow = nullptr;
 
  private:
   // Writes a whole frame: WriteUsb on USB, WriteData otherwise.
@@ -51,15 +47,11 @@ class CFlashPrinter : public ports::CCommPort {
   int WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument);
   // Erase and select: prefix and sector number, answered by ACK.
   int SectorCommand(const uint8_t* prefix, int length, uint8_t sector);
-  // Over USB or the parallel port: has the main window start a receive
-  // thread for `bytes` answer bytes and waits for them up to `seconds` whole
-  // seconds of the wall clock. The receive thread is asked to stop either
-  // way. True when the answer came.
-  bool AwaitAnswer(ports::Interface path, int bytes, int seconds);
-  // Whether any of the first `bytes` bytes of the answer buffer is set.
-  static bool AnswerStarted(ports::Interface path, int bytes);
-  // Byte `at` of the answer buffer of the interface.
-  static uint8_t AnswerByte(ports::Interface path, int at);
+  // Over USB or the parallel port: the link's receive thread takes `bytes`
+  // answer bytes within `seconds` whole seconds of the wall clock. True
+  // when the answer came.
+  bool AwaitAnswer(int bytes, int seconds);
+  uint8_t AnswerByte(int at) { return link.AnswerByte(at); }
   // The single ACK byte that answers select, erase and (except on the
   // serial line) a data block.
   int AwaitAck(ports::Interface path);

@@ -35,7 +35,6 @@ namespace quillon::platform {
 
 namespace {
 
-constexpr uint32_t kUsbChunk = 4096;
 constexpr int64_t kWriteLimitMs = 10'000;
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 

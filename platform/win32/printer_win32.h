@@ -37,8 +37,6 @@ static_assert(sizeof(ParclassNegotiationMask) == 4);
 
 // The size of the buffer the device identifier is asked into.
 inline constexpr DWORD kUsbDeviceIdSize = 100;
-// Writes to the USB printer go out in chunks of at most this many bytes.
-inline constexpr DWORD kUsbChunk = 4096;
 // How long one chunk may take before it is cancelled.
 inline constexpr DWORD kUsbChunkLimitMs = 60'000;
 

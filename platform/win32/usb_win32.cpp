@@ -89,7 +89,7 @@ class UsbDevice final : public win32::PrinterDevice {
     if (closed_.load()) return FailClosed();
     std::lock_guard record(writeRecordUse);
     while (written < n) {
-      const DWORD chunk = std::min<DWORD>(n - written, win32::kUsbChunk);
+      const DWORD chunk = std::min<DWORD>(n - written, platform::kUsbChunk);
       const HANDLE event = os_.CreateEventA(nullptr, TRUE, FALSE, "WriteEvent");
       if (!event) return FailFromSystem();
       writeRecord = OVERLAPPED{};

@@ -21,9 +21,6 @@ class RecordingHost : public DownloadHost {
     std::lock_guard lock(mutex);
     shown.push_back(code);
   }
-  void StopUsbReceive() override {}
-  void StopParallelReceive() override {}
-  bool ReopenUsbPrinter() override { return false; }
 };
 
 class Worker : public testing::SerialDownload {
@@ -33,12 +30,12 @@ class Worker : public testing::SerialDownload {
   // Runs the worker on a thread of its own, as the dialog launches it.
   void Launch(const std::string& file, const std::string& port = "sim") {
     if (!emulated.printer) MakePrinter();
-    download.SetWindow(&host);
+    download->SetWindow(&host);
     DownloadRequest request;
     request.portName = port;
     request.imagePath = file;
     request.firstSector = 6;
-    auto job = std::make_unique<SerialJob>(SerialJob{&host, &download, request});
+    auto job = std::make_unique<SerialJob>(SerialJob{&host, download.get(), request});
     platform::Thread worker([&job] { SerialWorker(std::move(job)); },
                             platform::ThreadPriority::kAboveNormal, true);
     worker.Resume();
@@ -47,7 +44,6 @@ class Worker : public testing::SerialDownload {
 };
 
 TEST_F(Worker, ASuccessfulDownloadIsPostedAfterTheEnd) {
-  ports::userTerminate = 0;
   Launch(WriteImage("fw.mfw", testing::Pattern(65536)));
   using namespace platform;
   const auto posted = host.messages.Posted();
@@ -76,9 +72,9 @@ TEST_F(Worker, EarlyFailuresAreShownFromTheWorker) {
 }
 
 TEST_F(Worker, TheCancelFlagIsClearedBeforeTheEnd) {
-  ports::userTerminate = 1;
+  download->RequestStop();
   Launch(WriteImage("fw.mfw", testing::Pattern(10)));
-  EXPECT_EQ(ports::userTerminate.load(), 0);
+  EXPECT_FALSE(download->StopRequested());
   const auto posted = host.messages.Posted();
   ASSERT_FALSE(posted.empty());
   EXPECT_EQ(posted[0].lParam, engine::kCancelled);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/result_codes.h"
-#include "ports/port_state.h"
 
 namespace quillon::app {
 namespace {
@@ -35,7 +34,6 @@ TEST_F(Validate, AGoodSerialSetting) {
   EXPECT_EQ(out.mainProg, 1);
   EXPECT_EQ(out.iplProg + out.fontProg, 0);
   EXPECT_EQ(out.interface, Interface::kSerial);
-  EXPECT_EQ(ports::useParallel.load(), 0);
 }
 
 TEST_F(Validate, DownloadTypesSetTheirFlagAndFirstSector) {
@@ -123,21 +121,16 @@ TEST_F(Validate, ParallelChecksItsPortButNoLineSettings) {
   ASSERT_EQ(Check(), 1);
   EXPECT_EQ(out.portName, "LPT3");
   EXPECT_EQ(out.interface, Interface::kParallel);
-  EXPECT_EQ(ports::useParallel.load(), 1);
   in.portText = "LPT11";
   EXPECT_EQ(Check(), engine::kIllegalParallelPort);
   in.portText = "COM1";
   EXPECT_EQ(Check(), engine::kIllegalParallelPort);
-  ports::useParallel = 0;
 }
 
-TEST_F(Validate, UsbNeedsNoPortAndKeepsTheParallelFlag) {
-  ports::useParallel = 1;
+TEST_F(Validate, UsbNeedsNoPort) {
   in = {Interface::kUsb, "", "MAIN FIRMWARE", "f.mfw", "", "", ""};
   ASSERT_EQ(Check(), 1);
   EXPECT_EQ(out.interface, Interface::kUsb);
-  EXPECT_EQ(ports::useParallel.load(), 1);
-  ports::useParallel = 0;
 }
 
 TEST_F(Validate, ADevicePathStandsForThePortOnTheCommandLine) {

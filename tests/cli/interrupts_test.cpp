@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
-#include "ports/port_state.h"
 #include "sim/temp_dir.h"
 #include "support/virtual_clock.h"
 
@@ -27,12 +29,8 @@ class InterruptsTest : public ::testing::Test {
  protected:
   InterruptsTest() {
     PrepareInterrupts();
-    ports::userTerminate = 0;
   }
-  ~InterruptsTest() override {
-    ports::userTerminate = 0;
-    std::fclose(out_);
-  }
+  ~InterruptsTest() override { std::fclose(out_); }
 
   // What the progress display has shown so far.
   std::string Shown() {
@@ -47,13 +45,16 @@ class InterruptsTest : public ::testing::Test {
   std::FILE* out_ = std::fopen(file_.c_str(), "wb");
   ProgressView view_{out_, ProgressView::Mode::kLines, false};
   std::atomic<int> phase_{kStarting};
+  // The download's stop request, as the interrupts set it.
+  std::atomic<int> userTerminate{0};
+  std::function<void()> stop_ = [this] { userTerminate = 1; };
 };
 
 TEST_F(InterruptsTest, WhileThePrinterIsSwitchedCtrlCCancels) {
   ASSERT_NE(out_, nullptr);
-  Interrupts interrupts(phase_, view_);
+  Interrupts interrupts(phase_, view_, stop_);
   interrupts.OnInterrupt();
-  EXPECT_EQ(ports::userTerminate, 1);
+  EXPECT_EQ(userTerminate, 1);
   EXPECT_FALSE(interrupts.Forced());  // a cancel, with the cancel's own result
   EXPECT_NE(Shown().find("cancelling"), std::string::npos) << Shown();
 }
@@ -61,15 +62,15 @@ TEST_F(InterruptsTest, WhileThePrinterIsSwitchedCtrlCCancels) {
 TEST_F(InterruptsTest, WhileFlashingTheFirstCtrlCOnlyWarns) {
   ASSERT_NE(out_, nullptr);
   phase_ = kFlashing;
-  Interrupts interrupts(phase_, view_);
+  Interrupts interrupts(phase_, view_, stop_);
   interrupts.OnInterrupt();
-  EXPECT_EQ(ports::userTerminate, 0);
+  EXPECT_EQ(userTerminate, 0);
   EXPECT_FALSE(interrupts.Forced());
   EXPECT_NE(Shown().find("Press Ctrl-C again within 5 s"), std::string::npos) << Shown();
 
   clock_.Advance(5000);  // still within the 5 s
   interrupts.OnInterrupt();
-  EXPECT_EQ(ports::userTerminate, 1);
+  EXPECT_EQ(userTerminate, 1);
   EXPECT_TRUE(interrupts.Forced());
   EXPECT_NE(Shown().find("stopping the download"), std::string::npos) << Shown();
 }
@@ -77,25 +78,25 @@ TEST_F(InterruptsTest, WhileFlashingTheFirstCtrlCOnlyWarns) {
 TEST_F(InterruptsTest, ASecondCtrlCAfterFiveSecondsOnlyWarnsAgain) {
   ASSERT_NE(out_, nullptr);
   phase_ = kFlashing;
-  Interrupts interrupts(phase_, view_);
+  Interrupts interrupts(phase_, view_, stop_);
   interrupts.OnInterrupt();
   clock_.Advance(5001);
   interrupts.OnInterrupt();
-  EXPECT_EQ(ports::userTerminate, 0);
+  EXPECT_EQ(userTerminate, 0);
   EXPECT_FALSE(interrupts.Forced());
   clock_.Advance(4000);  // within 5 s of the second warning
   interrupts.OnInterrupt();
   EXPECT_TRUE(interrupts.Forced());
-  EXPECT_EQ(ports::userTerminate, 1);
+  EXPECT_EQ(userTerminate, 1);
 }
 
 TEST_F(InterruptsTest, AfterTheDownloadCtrlCDoesNothing) {
   ASSERT_NE(out_, nullptr);
   phase_ = kEnded;
-  Interrupts interrupts(phase_, view_);
+  Interrupts interrupts(phase_, view_, stop_);
   interrupts.OnInterrupt();
   interrupts.OnInterrupt();
-  EXPECT_EQ(ports::userTerminate, 0);
+  EXPECT_EQ(userTerminate, 0);
   EXPECT_FALSE(interrupts.Forced());
   EXPECT_EQ(Shown(), "");
 }
@@ -103,12 +104,12 @@ TEST_F(InterruptsTest, AfterTheDownloadCtrlCDoesNothing) {
 TEST_F(InterruptsTest, ARequestToTerminateStopsInEveryPhase) {
   ASSERT_NE(out_, nullptr);
   for (int phase : {kStarting, kFlashing, kEnded}) {
-    ports::userTerminate = 0;
+    userTerminate = 0;
     phase_ = phase;
-    Interrupts interrupts(phase_, view_);
+    Interrupts interrupts(phase_, view_, stop_);
     interrupts.OnTerminate();
     EXPECT_TRUE(interrupts.Forced()) << phase;
-    EXPECT_EQ(ports::userTerminate, 1) << phase;
+    EXPECT_EQ(userTerminate, 1) << phase;
   }
   EXPECT_NE(Shown().find("terminated"), std::string::npos) << Shown();
 }
@@ -129,10 +130,10 @@ TEST_F(InterruptsTest, AStopSaysWhatTheDownloadHasDone) {
            Case{engine::Reached::kCompleted, "the download had already completed"},
        }) {
     for (const bool terminate : {false, true}) {
-      ports::userTerminate = 0;
+      userTerminate = 0;
       phase_ = kFlashing;
       const size_t from = Shown().size();
-      Interrupts interrupts(phase_, view_);
+      Interrupts interrupts(phase_, view_, stop_);
       interrupts.Follow([&c] { return c.reached; });
       if (terminate) {
         interrupts.OnTerminate();
@@ -155,16 +156,16 @@ TEST_F(InterruptsTest, AHangUpCancelsOnlyWhileThePrinterIsSwitched) {
   ASSERT_NE(out_, nullptr);
   struct Case {
     int phase;
-    int userTerminate;
+    int stop;
   };
   for (const Case c : {Case{kStarting, 1}, Case{kFlashing, 0}, Case{kEnded, 0}}) {
-    ports::userTerminate = 0;
+    userTerminate = 0;
     phase_ = c.phase;
     platform::Event stopped(true);
-    Interrupts interrupts(phase_, view_, &stopped);
+    Interrupts interrupts(phase_, view_, stop_, &stopped);
     interrupts.OnHangUp();
     interrupts.OnHangUp();  // a second one changes nothing either
-    EXPECT_EQ(ports::userTerminate, c.userTerminate) << c.phase;
+    EXPECT_EQ(userTerminate, c.stop) << c.phase;
     EXPECT_FALSE(interrupts.Forced()) << c.phase;
     EXPECT_FALSE(stopped.IsSet()) << c.phase;
   }
@@ -191,10 +192,10 @@ TEST_F(InterruptsTest, OnlyAStopByForceSetsTheStopEvent) {
       {"terminate while flashing", kFlashing, &Interrupts::OnTerminate, 1, true},
   };
   for (const Case& c : cases) {
-    ports::userTerminate = 0;
+    userTerminate = 0;
     phase_ = c.phase;
     platform::Event stopped(true);
-    Interrupts interrupts(phase_, view_, &stopped);
+    Interrupts interrupts(phase_, view_, stop_, &stopped);
     for (int i = 0; i < c.times; ++i) (interrupts.*c.request)();
     EXPECT_EQ(stopped.IsSet(), c.stopped) << c.name;
     EXPECT_EQ(interrupts.Forced(), c.stopped) << c.name;
@@ -206,13 +207,13 @@ TEST_F(InterruptsTest, OnlyAStopByForceSetsTheStopEvent) {
 TEST_F(InterruptsTest, SignalsReachTheRules) {
   ASSERT_NE(out_, nullptr);
   for (int signal : {SIGINT, SIGHUP}) {
-    ports::userTerminate = 0;
-    Interrupts interrupts(phase_, view_);
+    userTerminate = 0;
+    Interrupts interrupts(phase_, view_, stop_);
     ASSERT_EQ(kill(getpid(), signal), 0);
-    for (int waited = 0; waited < 5000 && ports::userTerminate == 0; waited += 10) {
+    for (int waited = 0; waited < 5000 && userTerminate == 0; waited += 10) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(ports::userTerminate, 1) << signal;
+    EXPECT_EQ(userTerminate, 1) << signal;
   }
 }
 

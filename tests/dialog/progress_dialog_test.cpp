@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "ports/port_state.h"
 #include "progress/progress_dlg.h"
 #include "res/resource.h"
 #include "res/styles.h"
@@ -39,8 +38,10 @@ class ProgressDialog : public ::testing::Test, protected testing::MemoryDesktop 
   CProgressDlg* dialog = nullptr;  // touched on the window's thread only
   ui::WindowHandle window = ui::kNoWindow;
 
+  // How often Cancel asked the download to stop.
+  std::atomic<int> stops{0};
+
   void SetUp() override {
-    ports::userTerminate = 0;
     res::DialogTemplate t;
     t.id = kHostTemplate;
     t.style = res::kWsPopup | res::kWsCaption;
@@ -54,7 +55,6 @@ class ProgressDialog : public ::testing::Test, protected testing::MemoryDesktop 
     backend.ForceClose(hostWindow);
     ui->Join();
     ui::SetMainWindow(nullptr);
-    ports::userTerminate = 0;
   }
 
   template <class F>
@@ -63,7 +63,7 @@ class ProgressDialog : public ::testing::Test, protected testing::MemoryDesktop 
   }
   // Opens the window as WM_OPEN_PROGRESS does.
   void Open(int cancel) {
-    OnUi([&] { dialog = OpenProgressDialog(&host, cancel); });
+    OnUi([&] { dialog = OpenProgressDialog(&host, cancel, [this] { ++stops; }); });
     ASSERT_NE(dialog, nullptr);
     window = dialog->Handle();
   }
@@ -119,18 +119,17 @@ TEST_F(ProgressDialog, CancelAndEscapeStopTheRefreshAndAskTheDownloadToEndOnce) 
   ASSERT_TRUE(WaitForRefreshes(2));
   ASSERT_TRUE(backend.Click(window, IDC_PROGRESS_CANCEL));
   const int64_t cancelledAt = clock.NowMs();
-  EXPECT_EQ(ports::userTerminate.load(), 1);
+  EXPECT_EQ(stops.load(), 1);
   EXPECT_EQ(Members().stopFlag, 1);
   ASSERT_TRUE(backend.Click(window, IDC_PROGRESS_CANCEL));
-  EXPECT_EQ(ports::userTerminate.load(), 1);
+  EXPECT_EQ(stops.load(), 2);
   EXPECT_EQ(Members().stopFlag, 1);
 
   // It stays open; Enter does not close it, and it has no close box.
   ASSERT_TRUE(backend.PressEnter(window));
   EXPECT_FALSE(backend.CloseBox(window));
-  ports::userTerminate = 0;
   ASSERT_TRUE(backend.PressEscape(window));
-  EXPECT_EQ(ports::userTerminate.load(), 1);
+  EXPECT_EQ(stops.load(), 3);
   EXPECT_TRUE(backend.Window(window)->visible);
   EXPECT_FALSE(backend.Window(window)->destroyed);
 

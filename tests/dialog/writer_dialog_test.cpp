@@ -21,6 +21,10 @@ using testing::Numbered;
 
 class WriterDialog : public testing::WriterFixture {
  protected:
+  // The interface flag the dialog keeps for the end of a download.
+  int UseUsb() {
+    return OnDialog([](CWriterDlg& d) { return d.useUsb; });
+  }
   // The ids among `ids` whose control is enabled.
   std::vector<int> EnabledOf(std::initializer_list<int> ids) {
     std::vector<int> out;
@@ -74,7 +78,7 @@ TEST_F(WriterDialog, StartsWithNothingChosenAndTheSettingsDisabled) {
     return Members{d.busy,
                    d.GetLastResult(),
                    d.rowCount,
-                   d.pPrinter != nullptr,
+                   d.download != nullptr,
                    d.pThread != nullptr,
                    d.progressDlg != nullptr,
                    d.sectorTable == engine::flashSectorSizes,
@@ -98,7 +102,7 @@ TEST_F(WriterDialog, StartsWithNothingChosenAndTheSettingsDisabled) {
   EXPECT_EQ(m.parityText, "NONE");
   EXPECT_EQ(m.baudRate, 38400);
   EXPECT_EQ(m.stopBits, 1);
-  EXPECT_EQ(ports::useUsb.load(), 0);
+  EXPECT_EQ(UseUsb(), 0);
 
   ASSERT_TRUE(backend.Click(main, IDC_EXIT));
   EXPECT_EQ(ExitCode(), -1);
@@ -123,11 +127,11 @@ TEST_F(WriterDialog, TheInterfaceRadioButtonsFillThePortListAndEnableWhatTheyUse
       (std::vector<int>{IDC_TYPE_LIST, IDC_PORT_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}));
   EXPECT_EQ(Control(IDC_SERIAL).check, ui::kUnchecked);
   EXPECT_EQ(Control(IDC_PARALLEL).check, ui::kChecked);
-  EXPECT_EQ(ports::useUsb.load(), 0);
+  EXPECT_EQ(UseUsb(), 0);
 
   ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
   ASSERT_TRUE(backend.Click(main, IDC_USB));
-  EXPECT_EQ(ports::useUsb.load(), 1);
+  EXPECT_EQ(UseUsb(), 1);
   EXPECT_EQ(Control(IDC_PORT_LIST).items, Numbered("COM", 20));  // kept, but out of use
   EXPECT_EQ(EnabledOf({IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST,
                        IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}),
@@ -137,7 +141,7 @@ TEST_F(WriterDialog, TheInterfaceRadioButtonsFillThePortListAndEnableWhatTheyUse
 
   // A new port is only taken up at FLASH NOW.
   ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
-  EXPECT_EQ(ports::useUsb.load(), 0);
+  EXPECT_EQ(UseUsb(), 0);
   const size_t before = backend.Messages().size();
   ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, 2));
   EXPECT_EQ(backend.Messages().size(), before + 1);
@@ -250,9 +254,6 @@ TEST_F(WriterDialog, AModelTableThatCannotBeLoadedEndsBeforeTheDialog) {
   EXPECT_EQ(BoxTexts(), (Strings{"Data file error!"}));
   EXPECT_EQ(backend.MessageBoxes()[0].owner, ui::kNoWindow);
   EXPECT_EQ(backend.FindDialog(IDD_MAIN), ui::kNoWindow);
-  // The dialog object was made and is gone again: it no longer stands as
-  // the main window.
-  EXPECT_EQ(ports::mainWindow.load(), nullptr);
 }
 
 TEST_F(WriterDialog, TheFileBoxShowsNoCaret) {

@@ -55,7 +55,7 @@ class WriterDownload : public testing::WriterFixture {
   };
   Leftovers Left() {
     return OnDialog([](CWriterDlg& d) {
-      return Leftovers{d.pPrinter != nullptr, d.pThread != nullptr, d.progressDlg != nullptr,
+      return Leftovers{d.download != nullptr, d.pThread != nullptr, d.progressDlg != nullptr,
                        d.busy};
     });
   }
@@ -218,7 +218,7 @@ TEST_F(WriterDownload, CancelDuringTheLineCheckEndsWithTheCancelResult) {
   EXPECT_TRUE(Control(IDC_PROGRESS_CANCEL, progress).enabled);
   ASSERT_TRUE(backend.Click(progress, IDC_PROGRESS_CANCEL));
   const int64_t cancelledAt = clock.NowMs();
-  EXPECT_EQ(ports::userTerminate.load(), 1);
+  EXPECT_TRUE(OnDialog([](CWriterDlg& d) { return d.download && d.download->StopRequested(); }));
   ASSERT_TRUE(backend.Click(progress, IDC_PROGRESS_CANCEL));  // twice is once
   EXPECT_FALSE(backend.Window(progress)->destroyed);          // the download closes it
 
@@ -332,8 +332,6 @@ TEST_F(WriterDownload, AParallelPortThatDoesNotOpenIsReportedAndLeavesNoThread) 
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Unable to set parallel port!"});
   EXPECT_EQ(ProgressWindow(), ui::kNoWindow);
-  EXPECT_EQ(ports::useParallel.load(), 1);
-  EXPECT_EQ(ports::parallelHandle.load(), platform::kInvalidHandle);
   EXPECT_TRUE(OnDialog([](CWriterDlg& d) { return d.parallelSendThread == nullptr; }));
 
   const Leftovers left = Left();

@@ -39,14 +39,13 @@ class WriterPortDownload : public testing::WriterFixture {
     return ui::kNoWindow;
   }
   struct Threads {
-    bool usbSend, parallelSend, usbReceive, parallelReceive, printer;
+    bool usbSend, parallelSend, download;
     int busy;
   };
   Threads Held() {
     return OnDialog([](CWriterDlg& d) {
-      return Threads{d.usbSendThread != nullptr,  d.parallelSendThread != nullptr,
-                     d.receiveThreads.HoldsUsb(), d.receiveThreads.HoldsParallel(),
-                     d.pPrinter != nullptr,       d.busy};
+      return Threads{d.usbSendThread != nullptr, d.parallelSendThread != nullptr,
+                     d.download != nullptr, d.busy};
     });
   }
 };
@@ -74,25 +73,13 @@ TEST_F(WriterPortDownload, AParallelDownloadRunsOnItsSendThreadAndCleansUp) {
   ASSERT_NE(open, messages.end());
   EXPECT_EQ(open->wParam, 0u);  // Cancel never usable
   EXPECT_EQ(Count(WM_DISABLE_PROGRESS), 0u);
-  // One receive thread per answer, each started by a sent request and
-  // reporting its end by a post.
-  EXPECT_EQ(Count(WM_START_PARALLEL_RECEIVE), 10u);
-  for (const auto& m : messages) {
-    if (m.message == WM_START_PARALLEL_RECEIVE) {
-      EXPECT_EQ(m.delivery, ui::Delivery::kSent);
-    }
-    if (m.message == WM_PARALLEL_RECEIVE_ENDED) {
-      EXPECT_EQ(m.delivery, ui::Delivery::kPosted);
-    }
-  }
-  EXPECT_GE(Count(WM_PARALLEL_RECEIVE_ENDED), 1u);
-  EXPECT_EQ(Count(WM_USB_SEND_ENDED) + Count(WM_START_USB_RECEIVE), 0u);
+  EXPECT_EQ(Count(WM_USB_SEND_ENDED), 0u);
   // The progress window was closed by the end of the download.
   EXPECT_TRUE(backend.Window(ProgressWindow())->destroyed);
 
   const Threads held = Held();
   EXPECT_FALSE(held.parallelSend);
-  EXPECT_FALSE(held.printer);
+  EXPECT_FALSE(held.download);
   EXPECT_EQ(held.busy, 0);
   EXPECT_FALSE(Enabled(IDC_BAUD_LIST));
   EXPECT_TRUE(Enabled(IDC_PORT_LIST));
@@ -139,15 +126,13 @@ TEST_F(WriterPortDownload, AUsbDownloadClosesItsProgressWindowOnTheResultAndStay
   // the result does, before it is shown.
   EXPECT_EQ(Count(WM_CLOSE_PROGRESS), 0u);
   EXPECT_TRUE(backend.Window(ProgressWindow())->destroyed);
-  EXPECT_GE(Count(WM_START_USB_RECEIVE), 6u);
-  EXPECT_EQ(Count(WM_START_PARALLEL_RECEIVE), 0u);
   // The launch and the download each checked the printer answers.
   EXPECT_EQ(port->DeviceIdQueries(), 1);
   EXPECT_EQ(port->DevicesOpen(), 0);
 
   const Threads held = Held();
   EXPECT_FALSE(held.usbSend);
-  EXPECT_FALSE(held.printer);
+  EXPECT_FALSE(held.download);
   EXPECT_EQ(held.busy, 1);  // only Exit ends the dialog now
   EXPECT_FALSE(Enabled(IDC_PORT_LIST));
   ASSERT_TRUE(backend.PressEscape(main));

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "support/process.h"
@@ -21,9 +21,6 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 }
 
 TEST(PtyCommands, ASectorGoesThroughTheSerialBackend) {
-  ports::useUsb = 0;
-  ports::useParallel = 0;
-  ports::userTerminate = 0;
   const auto dir =
       std::filesystem::temp_directory_path() / ("quillon-e2e-commands-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
@@ -35,10 +32,9 @@ TEST(PtyCommands, ASectorGoesThroughTheSerialBackend) {
       sim.Start({"--boot-ms", "300", "--flash-out", flash.string(), "--log", log.string()});
   ASSERT_FALSE(pty.empty());
 
-  CFlashPrinter printer;
-  printer.SetPortKind(0);
+  CFlashPrinter printer{ports::Interface::kSerial};
   ASSERT_EQ(printer.OpenPort(pty), 1);
-  ASSERT_EQ(printer.ConfigureSerial(pty, 9600, "EVEN", 8, 1), 1);
+  ASSERT_EQ(printer.ConfigureSerial(9600, "EVEN", 8, 1), 1);
   ASSERT_EQ(printer.SetReadTimeouts(1500), 1);
   ASSERT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 1);
   printer.WaitSeconds(1);  // at least a whole second: longer than the loader's boot time
@@ -46,7 +42,7 @@ TEST(PtyCommands, ASectorGoesThroughTheSerialBackend) {
   // The port is closed and opened again at the loader's line settings.
   printer.ClosePort();
   ASSERT_EQ(printer.OpenPort(pty), 1);
-  ASSERT_EQ(printer.ConfigureSerial(pty, 38400, "NONE", 8, 1), 1);
+  ASSERT_EQ(printer.ConfigureSerial(38400, "NONE", 8, 1), 1);
   ASSERT_EQ(printer.SetWriteTimeouts(1000), 1);
 
   int stdModel = 0;

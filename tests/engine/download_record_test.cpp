@@ -51,13 +51,13 @@ TEST_P(DownloadRecord, FollowsTheProcedure) {
   const std::string image = WriteImage(name, Pattern(c.size));
   const int mainProg = c.type == 'M' ? 1 : 0;
   const int iplProg = c.type == 'I' ? 1 : 0;
-  EXPECT_EQ(download.HowFar(), Reached::kNothing);
+  EXPECT_EQ(download->HowFar(), Reached::kNothing);
   const int code = c.via == Via::kSerial     ? Run(image, mainProg, iplProg)
                    : c.via == Via::kParallel ? RunParallel(image, mainProg, iplProg)
                                              : RunUsb(image, mainProg, iplProg);
   EXPECT_EQ(code, c.code);
-  EXPECT_EQ(download.HowFar(), c.reached);
-  EXPECT_EQ(download.printer->Answered(), c.answered);
+  EXPECT_EQ(download->HowFar(), c.reached);
+  EXPECT_EQ(download->printer->Answered(), c.answered);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,9 +1,9 @@
 // Whole downloads over the parallel port and USB against the in-process
-// printer emulator, reached through a fake parallel port or USB printer whose
-// receive threads the test window starts as the main dialog does.
+// printer emulator, reached through a fake parallel port or USB printer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "engine/result_codes.h"
 #include "support/download_fixture.h"
@@ -71,9 +71,6 @@ TEST_F(PortDownload, MainFirmwareOverTheParallelPortInEcpMode) {
   EXPECT_EQ(messages.front().wParam, 0u);
   EXPECT_EQ(Sent(platform::WM_DISABLE_PROGRESS), 0);
   EXPECT_EQ(Sent(platform::WM_CLOSE_PROGRESS), 1);
-  // Every answer came through a receive thread of its own.
-  EXPECT_EQ(Sent(platform::WM_START_PARALLEL_RECEIVE), 10);
-  EXPECT_EQ(Sent(platform::WM_START_USB_RECEIVE), 0);
 
   // In the sector loop the checksum is paced by the sector's size; the
   // deferred first sector keeps the serial pace.
@@ -140,10 +137,10 @@ TEST_F(PortDownload, AFailedModeRestoreEndsTheParallelDownload) {
 TEST_F(PortDownload, TheParallelOpeningSequenceMapsEachRefusal) {
   port->FailNegotiation(kAskCompatibility, 1);
   EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kCompatibilityMode);
-  download.ClosePrinterPort();
+  download->ClosePrinterPort();
   port->FailNegotiation(kAskEcp, 1);
   EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kEcpMode);
-  download.ClosePrinterPort();
+  download->ClosePrinterPort();
   // Nibble granted for reading with another forward mode: back to
   // compatibility, and the IPL download does not start.
   port->GrantInstead(kAskNibble, 1, NegotiationMask{platform::kModeNibble, platform::kModeNone});
@@ -284,17 +281,17 @@ TEST_F(PortDownload, APrinterThatLeavesTheUsbBusIsFoundAgainOrTheDownloadEndsInT
 
 TEST_F(PortDownload, UsbConnectionFailuresGiveTheirCodes) {
   MakePrinter();
-  ports::useUsb = 1;
+  Use(ports::Interface::kUsb);
   platform::SetUsbPrinterPath("");
-  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbOpen);  // nothing found (no QUILLON_USB here)
+  EXPECT_EQ(download->ConnectUsbPrinter(), kUsbOpen);  // nothing found (no QUILLON_USB here)
   platform::SetUsbPrinterPath("sim");
   port->SetDeviceIdFails(true);
-  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbDeviceId);
-  EXPECT_EQ(ports::usbHandle.load(), platform::kInvalidHandle);
+  EXPECT_EQ(download->ConnectUsbPrinter(), kUsbDeviceId);
+  EXPECT_EQ(download->printer->GetHandle(), platform::kInvalidHandle);
   port->SetDeviceIdFails(false);
   port->SetStatusFails(true);
-  EXPECT_EQ(download.ConnectUsbPrinter(), kUsbStatus);
-  EXPECT_EQ(ports::usbHandle.load(), platform::kInvalidHandle);
+  EXPECT_EQ(download->ConnectUsbPrinter(), kUsbStatus);
+  EXPECT_EQ(download->printer->GetHandle(), platform::kInvalidHandle);
   EXPECT_EQ(port->DevicesOpen(), 0);
 }
 
@@ -302,13 +299,14 @@ TEST_F(PortDownload, UsbConnectionFailuresGiveTheirCodes) {
 // the printer has taken in the Nth line status command.
 class StopAtStatus final : public platform::SerialPeer {
  public:
-  StopAtStatus(const sim::EmulatedLine& emulated, int nth)
+  StopAtStatus(const sim::EmulatedLine& emulated, int nth, std::function<void()> stop)
       : inner_(std::make_shared<sim::EmulatorPeer>(emulated.printer, emulated.line)),
         printer_(emulated.printer),
-        nth_(nth) {}
+        nth_(nth),
+        stop_(std::move(stop)) {}
   void OnHostBytes(const uint8_t* data, size_t n, int64_t nowMs) override {
     inner_->OnHostBytes(data, n, nowMs);
-    if (StatusCommands(*printer_) >= nth_) ports::userTerminate = 1;
+    if (StatusCommands(*printer_) >= nth_) stop_();
   }
   void OnHostClosed() override { inner_->OnHostClosed(); }
 
@@ -323,6 +321,7 @@ class StopAtStatus final : public platform::SerialPeer {
   const std::shared_ptr<sim::EmulatorPeer> inner_;
   const std::shared_ptr<sim::PrinterEmulator> printer_;
   const int nth_;
+  const std::function<void()> stop_;
 };
 
 TEST_F(PortDownload, AStopDuringALineCheckSendsNoFurtherCommand) {
@@ -346,12 +345,11 @@ TEST_F(PortDownload, AStopDuringALineCheckSendsNoFurtherCommand) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     port = std::make_shared<platform::PrinterPortKnobs>();
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
+    Use(c.iface);
     options.faults = {{sim::CommandKind::kLineStatus, c.nth, true, 0}};
     MakePrinter();
-    emulated.line->SetPeer(std::make_shared<StopAtStatus>(emulated, c.nth));
+    emulated.line->SetPeer(
+        std::make_shared<StopAtStatus>(emulated, c.nth, [this] { download->RequestStop(); }));
 
     int code = 0;
     switch (c.iface) {

@@ -82,18 +82,17 @@ TEST_F(NoRegularFile, AFifoASocketOrADeviceIsRefusedAt1007WithoutWaiting) {
     ASSERT_TRUE(c.make(image)) << std::strerror(errno);
     const fs::path fifo = c.isFifo ? image : fs::path();
 
-    ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-    EXPECT_EQ(WithinASecond([&] { return download.CheckImageFile(image.string()); }, fifo),
+    ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+    EXPECT_EQ(WithinASecond([&] { return download->CheckImageFile(image.string()); }, fifo),
               kUnableToOpenFile);
     EXPECT_TRUE(emulated.line->Closed());  // the check closes the port it refuses for
     EXPECT_EQ(WithinASecond(
                   [&] {
-                    return download.DownloadSerial("", image.string(), 6, 1, 0, 0, flashSectorSizes,
-                                                   {"sim"});
+                    return download->DownloadSerial(image.string(), 6, 1, 0, flashSectorSizes, {"sim"});
                   },
                   fifo),
               kUnableToOpenFile);
-    download.EndDownload();
+    download->EndDownload();
     EXPECT_TRUE(Commands().empty());
     EXPECT_EQ(clock.NowMs(), 0);  // nothing waited on the clock either
   }

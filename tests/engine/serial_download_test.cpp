@@ -168,18 +168,17 @@ TEST_F(Serial, EmptyOrOversizedImagesAreRefusedBeforeTheFirstByte) {
 
 TEST_F(Serial, TheUsersLineSettingsOnlyServeTheSwitch) {
   MakePrinter();
-  ASSERT_EQ(download.OpenSerialPort("sim", 9600, "EVEN", 2), kSuccess);
+  ASSERT_EQ(download->OpenSerialPort("sim", 9600, "EVEN", 2), kSuccess);
   EXPECT_EQ(emulated.line->State().BaudRate, 9600u);
   EXPECT_EQ(emulated.line->State().Parity, platform::kEvenParity);
-  ASSERT_EQ(download.DownloadSerial("", WriteImage("f.bin", Pattern(10)), 18, 0, 0, 0,
-                                    flashSectorSizes, SerialSettings{"sim", 9600, "EVEN", 2}),
+  ASSERT_EQ(download->DownloadSerial(WriteImage("f.bin", Pattern(10)), 18, 0, 0, flashSectorSizes, SerialSettings{"sim", 9600, "EVEN", 2}),
             kSuccess);
   const platform::Dcb after = emulated.line->State();
   EXPECT_EQ(after.BaudRate, 38400u);
   EXPECT_EQ(after.Parity, platform::kNoParity);
   EXPECT_EQ(after.StopBits, platform::kOneStopBit);
   EXPECT_EQ(after.ByteSize, 8);
-  download.EndDownload();
+  download->EndDownload();
 }
 
 }  // namespace

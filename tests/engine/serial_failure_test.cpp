@@ -93,33 +93,33 @@ TEST_F(SerialFailure, AfterTheIplRestartAnotherModelStillCountsAsBusy) {
 
 TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
   MakePrinter();
-  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
   emulated.line->SetWriteFails(true);
-  EXPECT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}),
             kCannotSwitch);
-  download.EndDownload();
+  download->EndDownload();
 
-  engine::CFlashDownload second;
+  engine::CFlashDownload second(ports::Interface::kSerial);
   second.SetWindow(&window);
   emulated.line->SetWriteFails(false);
   auto line = emulated.line;
   OnStatus("Reseting printer...", [line] { line->SetWriteFails(true); });
   ASSERT_EQ(second.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}), kCannotReset);
+  EXPECT_EQ(second.DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}), kCannotReset);
   second.EndDownload();
 }
 
 TEST_F(SerialFailure, CancelBeforeTheSwitchOrDuringTheWait) {
-  ports::userTerminate = 1;
+  MakePrinter();
+  download->RequestStop();
   EXPECT_EQ(Run(Main(), 1, 0), kCancelled);
   EXPECT_TRUE(Commands().empty() || Commands() == Strings{"switch"});
 
-  ports::userTerminate = 0;
-  engine::CFlashDownload second;
+  engine::CFlashDownload second(ports::Interface::kSerial);
   second.SetWindow(&window);
-  OnStatus("Checking communication line status...", [] { ports::userTerminate = 1; });
+  OnStatus("Checking communication line status...", [&second] { second.RequestStop(); });
   ASSERT_EQ(second.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(second.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}), kCancelled);
+  EXPECT_EQ(second.DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}), kCancelled);
   second.EndDownload();
   const Strings commands = Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "status"), 0);
@@ -127,39 +127,38 @@ TEST_F(SerialFailure, CancelBeforeTheSwitchOrDuringTheWait) {
 
 TEST_F(SerialFailure, PortsThatCannotBeOpenedOrConfigured) {
   MakePrinter();
-  EXPECT_EQ(download.OpenSerialPort("/nonexistent/quillon", 38400, "NONE", 1), kSerialHandle);
+  EXPECT_EQ(download->OpenSerialPort("/nonexistent/quillon", 38400, "NONE", 1), kSerialHandle);
   emulated.line->SetStateFails(true);
-  EXPECT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSerialProperties);
-  download.ClosePrinterPort();
+  EXPECT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSerialProperties);
+  download->ClosePrinterPort();
 }
 
 TEST_F(SerialFailure, APortThatDoesNotComeBackAfterTheSwitch) {
   MakePrinter();
-  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
   OnStatus("Switching printer to download...", [] {
     platform::SetSimulatorFactory(
         [](const std::string&, platform::DeviceClass) { return nullptr; });
   });
-  EXPECT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}),
             kSerialHandle);
   // 40 attempts: open, 50 ms, and 1000 ms before the next.
   const auto t = Timeline();
   ASSERT_GE(t.size(), 81u);
   EXPECT_EQ(std::vector<int64_t>(t.end() - 4, t.end()), (std::vector<int64_t>{50, 1000, 50, 1000}));
   EXPECT_EQ(std::count(t.begin(), t.end(), 1000), 40);
-  download.EndDownload();
+  download->EndDownload();
 }
 
 TEST_F(SerialFailure, AMissingImageClosesThePort) {
   MakePrinter();
-  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(download.CheckImageFile((dir / "missing.mfw").string()), kUnableToOpenFile);
+  ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(download->CheckImageFile((dir / "missing.mfw").string()), kUnableToOpenFile);
   EXPECT_TRUE(emulated.line->Closed());
-  EXPECT_EQ(download.DownloadSerial("", (dir / "missing.mfw").string(), 6, 1, 0, 0,
-                                    flashSectorSizes, {"sim"}),
+  EXPECT_EQ(download->DownloadSerial((dir / "missing.mfw").string(), 6, 1, 0, flashSectorSizes, {"sim"}),
             kUnableToOpenFile);
-  EXPECT_EQ(download.CheckImageFile(dir.string()), kUnableToOpenFile);  // a folder is no image
-  EXPECT_EQ(download.CheckImageFile(Main()), kSuccess);
+  EXPECT_EQ(download->CheckImageFile(dir.string()), kUnableToOpenFile);  // a folder is no image
+  EXPECT_EQ(download->CheckImageFile(Main()), kSuccess);
 }
 
 TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
@@ -171,10 +170,10 @@ TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
   // Emptied once the first sector's block has gone.
   OnStatus("Calculating checksum", [&] { std::filesystem::resize_file(path, 0); });
 
-  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(download.DownloadSerial("", path, 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+  ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  EXPECT_EQ(download->DownloadSerial(path, 6, 1, 0, flashSectorSizes, {"sim"}),
             kDataFileError);
-  download.EndDownload();
+  download->EndDownload();
   EXPECT_EQ(Commands(),
             (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7", "checksum"}));
   EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.begin() + 131072));
@@ -184,12 +183,10 @@ TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
 TEST_F(SerialFailure, EndDownloadFreesWhatAFailureLeft) {
   Fault(CommandKind::kData, 1);
   MakePrinter();
-  ASSERT_EQ(download.OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  ASSERT_EQ(download.DownloadSerial("", Main(), 6, 1, 0, 0, flashSectorSizes, {"sim"}),
+  ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
+  ASSERT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}),
             kDataBlockTimeout);
-  EXPECT_NE(download.pieceBuffers[0], nullptr);
-  download.EndDownload();
-  for (uint8_t* piece : download.pieceBuffers) EXPECT_EQ(piece, nullptr);
+  download->EndDownload();
   EXPECT_TRUE(emulated.line->Closed());
   EXPECT_EQ(window.Messages().back().id, platform::WM_CLOSE_PROGRESS);
 }

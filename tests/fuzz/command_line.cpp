@@ -12,7 +12,6 @@
 #include "engine/sector_plan.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/text.h"
-#include "ports/port_state.h"
 
 namespace {
 
@@ -69,7 +68,6 @@ void CheckRequest(const cli::Options& o, const app::DownloadRequest& r) {
     case app::Interface::kSerial:
       FUZZ_CHECK(o.interface == "serial");
       FUZZ_CHECK(!r.portName.empty());
-      FUZZ_CHECK(ports::useUsb == 0 && ports::useParallel == 0);
       FUZZ_CHECK(OneOf(std::to_string(r.baudRate),
                        {"115200", "57600", "38400", "19200", "9600", "4800", "2400", "1200"}));
       FUZZ_CHECK(OneOf(r.parityText, {"NONE", "EVEN", "ODD"}));
@@ -78,12 +76,10 @@ void CheckRequest(const cli::Options& o, const app::DownloadRequest& r) {
     case app::Interface::kParallel:
       FUZZ_CHECK(o.interface == "parallel");
       FUZZ_CHECK(!r.portName.empty());
-      FUZZ_CHECK(ports::useUsb == 0 && ports::useParallel == 1);
       break;
     case app::Interface::kUsb:
       FUZZ_CHECK(o.interface == "usb");
       FUZZ_CHECK(r.portName.empty());
-      FUZZ_CHECK(ports::useUsb == 1);
       break;
   }
 }
@@ -101,8 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (parsed != cli::Parsed::kRun) return 0;
 
   FUZZ_CHECK(OneOf(options.interface, {"serial", "parallel", "usb"}));
-  ports::useUsb = 0;
-  ports::useParallel = 0;
   app::DownloadRequest request;
   const int code = cli::MakeRequest(options, Table(), request);
   if (code == engine::kSuccess) {

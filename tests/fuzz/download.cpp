@@ -37,8 +37,8 @@
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
-#include "ports/port_state.h"
-#include "ports/receive_threads.h"
+#include "ports/link.h"
+#include "ports/link.h"
 #include "protocol/crc.h"
 #include "support/pattern.h"
 #include "support/sim_factory.h"
@@ -199,25 +199,12 @@ class HostilePrinter final : public platform::SerialPeer {
   std::vector<Block> blocks_;
 };
 
-// The main window as far as a download needs one: it starts the receive
-// threads as the main dialog does.
-class Window final : public ports::PortWindow {
+// The main window as far as a download needs one: it takes the progress
+// and the result and shows nothing.
+class Window final : public platform::MessageWindow {
  public:
-  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t) override {
-    if (id == platform::WM_START_USB_RECEIVE) receive.StartUsb(static_cast<int>(wParam));
-    if (id == platform::WM_START_PARALLEL_RECEIVE) {
-      receive.StartParallel(static_cast<int>(wParam));
-    }
-    return 0;
-  }
+  intptr_t Send(uint32_t, uintptr_t, intptr_t) override { return 0; }
   bool Post(uint32_t, uintptr_t, intptr_t) override { return true; }
-  void StopUsbReceive() override { receive.StopUsb(); }
-  void StopParallelReceive() override { receive.StopParallel(); }
-  bool ReopenUsbPrinter() override { return reopen && reopen(); }
-
-  std::function<bool()> reopen;
-  // Last, so that its threads are gone before the rest of the window.
-  ports::ReceiveThreads receive{*this};
 };
 
 // The image of each type, written once, and where its bytes belong.
@@ -268,7 +255,7 @@ void PortFaults(uint8_t bits, fuzz::Input& input, platform::PrinterPortKnobs& kn
 }
 
 int Download(ports::Interface iface, const Image& image, Type type,
-             engine::CFlashDownload& download, Window& window) {
+             engine::CFlashDownload& download) {
   const int mainProg = type == Type::kMain ? 1 : 0;
   const int iplProg = type == Type::kIpl ? 1 : 0;
   const int first = engine::firstSector(mainProg, iplProg);
@@ -277,31 +264,20 @@ int Download(ports::Interface iface, const Image& image, Type type,
     case ports::Interface::kSerial:
       code = download.OpenSerialPort("sim", 38400, "NONE", 1);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadSerial("", image.path, first, mainProg, iplProg, 0,
-                                     engine::flashSectorSizes,
-                                     engine::SerialSettings{"sim", 38400, "NONE", 1});
+      code = download.DownloadSerial(image.path, first, mainProg, iplProg, engine::flashSectorSizes, engine::SerialSettings{"sim", 38400, "NONE", 1});
       break;
     case ports::Interface::kParallel:
-      ports::useParallel = 1;
       code = download.OpenParallelPrinter("sim", iplProg);
       if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadParallel("", image.path, first, mainProg, iplProg,
-                                       engine::flashSectorSizes);
+      code = download.DownloadParallel(image.path, first, mainProg, iplProg, engine::flashSectorSizes);
       break;
     case ports::Interface::kUsb:
-      ports::useUsb = 1;
       platform::SetUsbPrinterPath("sim");
-      ports::mainWindow = &window;
-      window.reopen = [&download] {
-        download.ClosePrinterPort();
-        return download.ConnectUsbPrinter() == engine::kSuccess;
-      };
       code = download.ConnectUsbPrinter();
       if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadUSB("", image.path, first, mainProg, iplProg, 2,
-                                  engine::flashSectorSizes);
+      code = download.DownloadUSB(image.path, first, mainProg, iplProg, 2, engine::flashSectorSizes);
       break;
   }
   download.EndDownload();
@@ -359,9 +335,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   platform::VirtualClock clock;
   platform::ScopedClock scope{clock};
-  ports::useUsb = 0;
-  ports::useParallel = 0;
-  ports::userTerminate = 0;
 
   const auto line = std::make_shared<platform::FakeSerialLine>();
   const auto printer = std::make_shared<HostilePrinter>(input, *line);
@@ -373,10 +346,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int code = 0;
   {
     Window window;
-    engine::CFlashDownload download;
+    engine::CFlashDownload download(iface);
     download.SetWindow(&window);
-    code = Download(iface, image, type, download, window);
-    ports::mainWindow = nullptr;
+    code = Download(iface, image, type, download);
   }
   platform::SetSimulatorFactory(nullptr);
   platform::SetUsbPrinterPath("");

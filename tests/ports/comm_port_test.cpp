@@ -6,7 +6,7 @@
 
 #include "platform/fake_serial.h"
 #include "platform/thread.h"
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::ports {
@@ -20,19 +20,10 @@ class CommPort : public ::testing::Test {
   platform::VirtualClock clock;
   platform::ScopedClock scope{clock};
   std::shared_ptr<platform::FakeSerialLine> line = std::make_shared<platform::FakeSerialLine>();
-  CCommPort port;
+  CCommPort port{Interface::kSerial};
 
-  void SetUp() override {
-    useUsb = 0;
-    useParallel = 0;
-    userTerminate = 0;
-    port.hPort = line->Open();
-  }
-  void TearDown() override {
-    useUsb = 0;
-    userTerminate = 0;
-    port.ClosePort();
-  }
+  void SetUp() override { port.link.SetHandle(line->Open()); }
+  void TearDown() override { port.ClosePort(); }
   std::vector<int64_t> Pauses() { return clock.Timeline(std::this_thread::get_id()); }
 };
 
@@ -46,7 +37,7 @@ TEST_F(CommPort, ParityLettersMapOnTheFirstCharacterIgnoringCase) {
                        Case{"MARK", platform::kMarkParity}, Case{"space", platform::kSpaceParity},
                        Case{"NONE", platform::kNoParity}, Case{"", platform::kNoParity},
                        Case{"X", platform::kNoParity}, Case{"1", platform::kNoParity}}) {
-    ASSERT_EQ(port.ConfigureSerial("COM1", 38400, c.text, 8, 1), 1) << c.text;
+    ASSERT_EQ(port.ConfigureSerial(38400, c.text, 8, 1), 1) << c.text;
     EXPECT_EQ(line->State().Parity, c.parity) << '"' << c.text << '"';
   }
 }
@@ -61,9 +52,9 @@ TEST_F(CommPort, ConfigureSerialSetsEveryFlagOfTheLine) {
   odd.fRtsControl = platform::kRtsControlToggle;
   odd.XonChar = 0x51;
   odd.EofChar = 0x1A;
-  ASSERT_TRUE(platform::SetLineState(port.hPort, odd));
+  ASSERT_TRUE(platform::SetLineState(port.GetHandle(), odd));
 
-  ASSERT_EQ(port.ConfigureSerial("COM1", 12345, "N", 7, 2), 1);
+  ASSERT_EQ(port.ConfigureSerial(12345, "N", 7, 2), 1);
   const platform::Dcb d = line->State();
   EXPECT_EQ(d.DCBlength, 28u);
   EXPECT_EQ(d.BaudRate, 12345u);  // no table of rates here
@@ -90,24 +81,24 @@ TEST_F(CommPort, ConfigureSerialSetsEveryFlagOfTheLine) {
 TEST_F(CommPort, StopBitsOtherThanOneOrTwoKeepTheDriversValue) {
   platform::Dcb initial;
   initial.StopBits = platform::kOne5StopBits;
-  ASSERT_TRUE(platform::SetLineState(port.hPort, initial));
+  ASSERT_TRUE(platform::SetLineState(port.GetHandle(), initial));
   for (int stopBits : {3, 0}) {
-    ASSERT_EQ(port.ConfigureSerial("COM1", 9600, "N", 8, stopBits), 1);
+    ASSERT_EQ(port.ConfigureSerial(9600, "N", 8, stopBits), 1);
     EXPECT_EQ(line->State().StopBits, platform::kOne5StopBits) << stopBits;
   }
-  ASSERT_EQ(port.ConfigureSerial("COM1", 9600, "N", 8, 1), 1);
+  ASSERT_EQ(port.ConfigureSerial(9600, "N", 8, 1), 1);
   EXPECT_EQ(line->State().StopBits, platform::kOneStopBit);
 }
 
 TEST_F(CommPort, AnUnopenedPortIsNeverConfigured) {
-  CCommPort closed;
-  EXPECT_EQ(closed.ConfigureSerial("COM1", 38400, "E", 8, 1), 0);
+  CCommPort closed{Interface::kSerial};
+  EXPECT_EQ(closed.ConfigureSerial(38400, "E", 8, 1), 0);
   EXPECT_EQ(closed.dcb.Parity, platform::kEvenParity);  // the record is still filled in
 }
 
 TEST_F(CommPort, AFailedSetStateFailsTheConfiguration) {
   line->SetStateFails(true);
-  EXPECT_EQ(port.ConfigureSerial("COM1", 38400, "N", 8, 1), 0);
+  EXPECT_EQ(port.ConfigureSerial(38400, "N", 8, 1), 0);
 }
 
 TEST_F(CommPort, ReadAndWriteTimeoutTables) {
@@ -117,7 +108,7 @@ TEST_F(CommPort, ReadAndWriteTimeoutTables) {
   ASSERT_EQ(port.SetWriteTimeouts(1000), 1);
   EXPECT_EQ(line->Timeouts(), (platform::CommTimeouts{2000, 2000, 3000, 250, 1000}));
 
-  CCommPort closed;
+  CCommPort closed{Interface::kSerial};
   EXPECT_EQ(closed.SetReadTimeouts(1000), 0);
   EXPECT_EQ(closed.SetWriteTimeouts(1000), 0);
 }
@@ -164,7 +155,7 @@ TEST_F(CommPort, WriteDataPacesEveryCallAndGivesUpOnTheThird) {
 }
 
 TEST_F(CommPort, WriteDataStopsAfterItsFirstCallWhenCancelled) {
-  userTerminate = 1;
+  port.link.RequestStop();
   const uint8_t frame[3] = {0x1D, 0x5B, 0x7D};
   EXPECT_EQ(port.WriteData(frame, 3), 0);
   EXPECT_EQ(line->Written(), (std::vector<uint8_t>{0x1D, 0x5B, 0x7D}));  // already on its way
@@ -175,7 +166,7 @@ TEST_F(CommPort, WriteDataFailsWhenTheDriverFails) {
   line->SetWriteFails(true);
   const uint8_t b = 1;
   EXPECT_EQ(port.WriteData(&b, 1), 0);
-  CCommPort closed;
+  CCommPort closed{Interface::kSerial};
   EXPECT_EQ(closed.WriteData(&b, 1), 0);
 }
 
@@ -183,9 +174,9 @@ TEST_F(CommPort, ThePortMutexIsFreeDuringThePause) {
   std::atomic<bool> lockedDuringPause{false};
   platform::Thread other([&] {
     platform::Pause(50);  // the writer is in its 100 ms pause by now
-    if (portMutex.try_lock()) {
+    if (port.link.DeviceMutex().try_lock()) {
       lockedDuringPause = true;
-      portMutex.unlock();
+      port.link.DeviceMutex().unlock();
     }
   });
   const uint8_t b = 1;
@@ -195,38 +186,24 @@ TEST_F(CommPort, ThePortMutexIsFreeDuringThePause) {
 }
 
 TEST_F(CommPort, HandleSelectionAndClosing) {
-  const platform::Handle serial = port.hPort;
-  EXPECT_EQ(port.GetHandle(), serial);
-  useUsb = 1;
-  usbHandle = 0x4242;
-  EXPECT_EQ(port.GetHandle(), 0x4242);
-  useUsb = 0;
-  usbHandle = kInvalidHandle;
+  // A USB port has no printer until one is looked for; the others start
+  // closed.
+  EXPECT_EQ(CCommPort(Interface::kUsb).GetHandle(), platform::kNoHandle);
+  EXPECT_EQ(CCommPort(Interface::kParallel).GetHandle(), kInvalidHandle);
 
   port.ClosePort();
-  EXPECT_EQ(port.hPort, kInvalidHandle);
+  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
   EXPECT_TRUE(line->Closed());
   // Closed already: the second close makes no call (one on the old or the
   // invalid handle would leave kErrorInvalidHandle).
   platform::SetLastError(platform::kErrorSuccess);
   port.ClosePort();
   EXPECT_EQ(platform::LastError(), platform::kErrorSuccess);
-  EXPECT_EQ(port.hPort, kInvalidHandle);
-}
-
-TEST_F(CommPort, ClosingOverUsbLeavesTheSerialHandleAlone) {
-  auto usbLine = std::make_shared<platform::FakeSerialLine>();
-  usbHandle = usbLine->Open();
-  useUsb = 1;
-  port.ClosePort();
-  EXPECT_TRUE(usbLine->Closed());
-  EXPECT_EQ(usbHandle.load(), kInvalidHandle);
-  EXPECT_FALSE(line->Closed());
-  useUsb = 0;
+  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
 }
 
 TEST_F(CommPort, OpenPortFormsTheDevicePath) {
-  CCommPort other;
+  CCommPort other{Interface::kSerial};
   std::string seen;
   auto simLine = std::make_shared<platform::FakeSerialLine>();
   platform::SetSimulatorFactory([&](const std::string& options, platform::DeviceClass) {
@@ -239,27 +216,8 @@ TEST_F(CommPort, OpenPortFormsTheDevicePath) {
   platform::SetSimulatorFactory(nullptr);
 
   EXPECT_EQ(other.OpenPort("/nonexistent/quillon-port"), 0);
-  EXPECT_EQ(other.hPort, kInvalidHandle);
   EXPECT_EQ(other.GetHandle(), kInvalidHandle);
-}
-
-TEST_F(CommPort, UnfinishedInterfacesFailPlainly) {
-  const uint8_t b = 0;
-  EXPECT_EQ(port.SetEcpMode(), 0);
-  EXPECT_EQ(port.WriteUsb(&b, 1), 0);
-  port.SetPortKind(1);
-  port.SetSectorFlag(7);
-  EXPECT_EQ(port.portKind, 1);
-  EXPECT_EQ(port.sectorFlag, 7);
-  EXPECT_EQ(port.GetPortStatus(), 0);
-}
-
-TEST_F(CommPort, PurgeReceiveDiscardsWhatArrived) {
-  line->Deliver({0x15}, clock.NowMs());
-  EXPECT_NE(port.PurgeReceive(), 0);
-  port.SetReadTimeouts(100);
-  uint8_t b = 0;
-  EXPECT_EQ(port.ReadByte(&b), 0);
+  EXPECT_EQ(other.GetHandle(), kInvalidHandle);
 }
 
 }  // namespace

@@ -13,8 +13,7 @@
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
 #include "ports/comm_port.h"
-#include "ports/port_state.h"
-#include "ports/port_window.h"
+#include "ports/link.h"
 #include "support/scripted_peer.h"
 #include "support/virtual_clock.h"
 
@@ -33,24 +32,18 @@ using platform::kModeNibble;
 using platform::kModeNone;
 using platform::NegotiationMask;
 
-// A main window whose reconnection of the USB printer the test decides.
-class ReconnectingWindow final : public PortWindow {
- public:
-  intptr_t Send(uint32_t, uintptr_t, intptr_t) override { return 0; }
-  bool Post(uint32_t, uintptr_t, intptr_t) override { return true; }
-  void StopUsbReceive() override {}
-  void StopParallelReceive() override {}
-  bool ReopenUsbPrinter() override {
+// The reconnection of the USB printer, as the test decides it.
+struct Reconnector {
+  int reopens = 0;
+  std::vector<int64_t> reopenedAtMs;
+  std::function<bool()> reopen;
+  bool operator()() {
     ++reopens;
     reopenedAtMs.push_back(platform::NowMs());
     // A write that keeps reconnecting fails its test instead of hanging it.
     if (reopens > 3) return false;
     return reopen ? reopen() : false;
   }
-
-  int reopens = 0;
-  std::vector<int64_t> reopenedAtMs;
-  std::function<bool()> reopen;
 };
 
 Bytes Pattern(size_t size) {
@@ -71,29 +64,19 @@ class ParallelUsbPort : public ::testing::Test {
   std::shared_ptr<platform::FakeSerialLine> line = std::make_shared<platform::FakeSerialLine>();
   std::shared_ptr<platform::PrinterPortKnobs> knobs =
       std::make_shared<platform::PrinterPortKnobs>();
-  ReconnectingWindow window;
-  CCommPort port;
+  Reconnector window;
+  // USB writes and the parallel port's operations go through the same port
+  // here: neither depends on the link's interface.
+  CCommPort port{Interface::kUsb};
   std::vector<platform::DeviceClass> opened;  // the classes the built-in printer was asked for
   std::string options;                        // the option text it was last given
 
   void SetUp() override {
-    useUsb = 0;
-    useParallel = 0;
-    userTerminate = 0;
-    usbHandle = platform::kNoHandle;
-    parallelHandle = kInvalidHandle;
-    mainWindow = nullptr;
     platform::SetSimulatorFactory(nullptr);
+    port.link.SetReconnect([this] { return window(); });
   }
   void TearDown() override {
-    userTerminate = 0;
-    const platform::Handle usb = usbHandle.exchange(platform::kNoHandle);
-    if (usb != platform::kNoHandle && usb != kInvalidHandle) platform::CloseDevice(usb);
-    useUsb = 0;
-    port.ClosePort();
-    useParallel = 0;
-    parallelHandle = kInvalidHandle;
-    mainWindow = nullptr;
+    if (port.GetHandle() != platform::kNoHandle) port.ClosePort();
     platform::SetSimulatorFactory(nullptr);
   }
 
@@ -107,16 +90,16 @@ class ParallelUsbPort : public ::testing::Test {
           return std::make_shared<platform::FakePrinterPort>(line->Device(), cls, knobs);
         });
   }
-  // A USB printer on the line, in usbHandle.
+  // A USB printer on the line, as the port's device.
   platform::Handle ConnectUsb() {
-    usbHandle = platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
-        line->Device(), platform::DeviceClass::kUsbPrinter, knobs));
-    return usbHandle;
+    port.link.SetHandle(platform::RegisterDevice(std::make_shared<platform::FakePrinterPort>(
+        line->Device(), platform::DeviceClass::kUsbPrinter, knobs)));
+    return port.GetHandle();
   }
-  // What the main window's reconnection does: close the printer, open it
+  // What the download's reconnection does: close the printer, open it
   // again.
   bool Reconnect() {
-    platform::CloseDevice(usbHandle.exchange(kInvalidHandle));
+    port.ClosePort();
     ConnectUsb();
     return true;
   }
@@ -134,15 +117,12 @@ class ParallelUsbPort : public ::testing::Test {
 };
 
 TEST_F(ParallelUsbPort, AParallelPortThatDoesNotExistIsNotOpened) {
-  parallelHandle = 0x5678;  // left from an earlier port
   EXPECT_EQ(port.OpenParallelPort("/nonexistent/quillon-lpt"), 0);
-  EXPECT_EQ(port.hPort, kInvalidHandle);
-  EXPECT_EQ(parallelHandle.load(), kInvalidHandle);
+  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
 
   // Without a built-in printer "sim" names nothing either.
-  parallelHandle = 0x5678;
   EXPECT_EQ(port.OpenParallelPort("sim"), 0);
-  EXPECT_EQ(parallelHandle.load(), kInvalidHandle);
+  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
 }
 
 TEST_F(ParallelUsbPort, AnOpenedParallelPortIsSharedWithTheReceiveThread) {
@@ -150,16 +130,12 @@ TEST_F(ParallelUsbPort, AnOpenedParallelPortIsSharedWithTheReceiveThread) {
   ASSERT_EQ(port.OpenParallelPort("sim:status=41"), 1);
   EXPECT_EQ(opened, (std::vector<platform::DeviceClass>{platform::DeviceClass::kParallel}));
   EXPECT_EQ(options, "status=41");
-  EXPECT_NE(port.hPort, kInvalidHandle);
-  EXPECT_EQ(parallelHandle.load(), port.hPort);
+  EXPECT_NE(port.GetHandle(), kInvalidHandle);
   EXPECT_TRUE(platform::SameModes(knobs->Mode(), platform::kGrantedCompatibility));
   EXPECT_TRUE(knobs->Negotiations().empty());  // opening negotiates nothing
 
-  // Closing the port leaves the copy as it was.
-  const platform::Handle h = port.hPort;
   port.ClosePort();
-  EXPECT_EQ(port.hPort, kInvalidHandle);
-  EXPECT_EQ(parallelHandle.load(), h);
+  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
   EXPECT_EQ(knobs->DevicesOpen(), 0);
 }
 
@@ -240,7 +216,6 @@ TEST_F(ParallelUsbPort, UsbWritesGoOutInChunksOfAtMost4096Bytes) {
   EXPECT_EQ(port.WriteUsb(data.data(), 10000), 1);
   EXPECT_EQ(knobs->WriteCallSizes(), (Sizes{4096, 4096, 1808}));
   EXPECT_EQ(line->Written(), data);
-  EXPECT_EQ(port.usbWriteDone, 1);
   EXPECT_TRUE(Pauses().empty());  // no pacing on USB
 
   const Bytes block = Pattern(4096);
@@ -257,22 +232,8 @@ TEST_F(ParallelUsbPort, UsbWritesGoOutInChunksOfAtMost4096Bytes) {
   EXPECT_EQ(Bytes(written.end() - 10000, written.end()), data);
 }
 
-TEST_F(ParallelUsbPort, UsbWritesUseTheUsbHandleWhateverTheInterface) {
-  auto other = std::make_shared<platform::FakeSerialLine>();
-  port.hPort = other->Open();
-  ConnectUsb();
-  const Bytes data = Pattern(100);
-  for (int usb : {0, 1}) {
-    useUsb = usb;
-    EXPECT_EQ(port.WriteUsb(data.data(), 100), 1);
-  }
-  EXPECT_TRUE(other->Written().empty());
-  EXPECT_EQ(line->Written().size(), 200u);
-}
-
 TEST_F(ParallelUsbPort, AUsbPrinterThatHasGoneIsReconnectedAndOnlyTheFailedChunkRewritten) {
   const platform::Handle first = ConnectUsb();
-  mainWindow = &window;
   window.reopen = [this] { return Reconnect(); };
   knobs->VanishOnWrite(2);
   const Bytes data = Pattern(10000);
@@ -282,13 +243,12 @@ TEST_F(ParallelUsbPort, AUsbPrinterThatHasGoneIsReconnectedAndOnlyTheFailedChunk
   EXPECT_EQ(Pauses(), (std::vector<int64_t>{1000}));  // after the reconnection
   EXPECT_EQ(knobs->WriteCallSizes(), (Sizes{4096, 4096, 4096, 1808}));
   EXPECT_EQ(line->Written(), data);  // nothing lost, nothing twice
-  EXPECT_NE(usbHandle.load(), first);
+  EXPECT_NE(port.GetHandle(), first);
   EXPECT_EQ(knobs->DevicesOpen(), 1);
-  EXPECT_EQ(port.usbWriteDone, 1);
 
   // A printer that was never connected (or has been closed) is connected
   // the same way.
-  platform::CloseDevice(usbHandle.exchange(kInvalidHandle));
+  port.ClosePort();
   EXPECT_EQ(port.WriteUsb(data.data(), 100), 1);
   EXPECT_EQ(window.reopens, 2);
   EXPECT_EQ(line->Written().size(), 10100u);
@@ -296,7 +256,6 @@ TEST_F(ParallelUsbPort, AUsbPrinterThatHasGoneIsReconnectedAndOnlyTheFailedChunk
 
 TEST_F(ParallelUsbPort, AUsbWriteFailsWhenTheReconnectionFails) {
   ConnectUsb();
-  mainWindow = &window;
   window.reopen = [] { return false; };
   knobs->VanishOnWrite(2);
   const Bytes data = Pattern(10000);
@@ -305,10 +264,9 @@ TEST_F(ParallelUsbPort, AUsbWriteFailsWhenTheReconnectionFails) {
   EXPECT_EQ(knobs->WriteCallSizes(), (Sizes{4096, 4096}));
   EXPECT_EQ(line->Written(), Bytes(data.begin(), data.begin() + 4096));
   EXPECT_TRUE(Pauses().empty());
-  EXPECT_EQ(port.usbWriteDone, 0);
 
-  // Without a main window there is nobody to reconnect.
-  mainWindow = nullptr;
+  // Without a reconnection nothing is tried.
+  port.link.SetReconnect(nullptr);
   EXPECT_EQ(port.WriteUsb(data.data(), 10000), 0);
   EXPECT_EQ(window.reopens, 1);
   EXPECT_EQ(knobs->WriteCallSizes().size(), 3u);
@@ -316,7 +274,6 @@ TEST_F(ParallelUsbPort, AUsbWriteFailsWhenTheReconnectionFails) {
 
 TEST_F(ParallelUsbPort, AUsbWriteFailingWithAnotherErrorIsNotRetried) {
   ConnectUsb();
-  mainWindow = &window;
   window.reopen = [this] { return Reconnect(); };
   line->SetWriteFails(true);
   const Bytes data = Pattern(10000);
@@ -324,55 +281,22 @@ TEST_F(ParallelUsbPort, AUsbWriteFailingWithAnotherErrorIsNotRetried) {
   EXPECT_EQ(window.reopens, 0);
   EXPECT_EQ(knobs->WriteCallSizes(), (Sizes{4096}));
   EXPECT_TRUE(Pauses().empty());
-  EXPECT_EQ(port.usbWriteDone, 0);
 }
 
 TEST_F(ParallelUsbPort, AStopRequestEndsAUsbWriteBetweenChunks) {
   ConnectUsb();
   const Bytes data = Pattern(10000);
-  userTerminate = 1;
+  port.link.RequestStop();
   EXPECT_EQ(port.WriteUsb(data.data(), 10000), 0);
   EXPECT_TRUE(knobs->WriteCallSizes().empty());
 
   // Cancelled while the first chunk goes out: the rest stays behind.
-  userTerminate = 0;
-  line->SetPeer(
-      std::make_shared<testing::ScriptedPeer>([](const Bytes&, int64_t) { userTerminate = 1; }));
+  port.link.ClearStop();
+  line->SetPeer(std::make_shared<testing::ScriptedPeer>(
+      [this](const Bytes&, int64_t) { port.link.RequestStop(); }));
   EXPECT_EQ(port.WriteUsb(data.data(), 10000), 0);
   EXPECT_EQ(knobs->WriteCallSizes(), (Sizes{4096}));
   EXPECT_EQ(line->Written(), Bytes(data.begin(), data.begin() + 4096));
-  EXPECT_EQ(port.usbWriteDone, 0);
-}
-
-TEST_F(ParallelUsbPort, WithUsbSelectedTheHandleAndTheCloseAreTheUsbPrinters) {
-  InstallPrinter();
-  ASSERT_EQ(port.OpenParallelPort("sim"), 1);
-  const platform::Handle parallel = port.hPort;
-  const platform::Handle usb = ConnectUsb();
-  EXPECT_EQ(knobs->DevicesOpen(), 2);
-
-  useUsb = 1;
-  EXPECT_EQ(port.GetHandle(), usb);
-  port.ClosePort();
-  EXPECT_EQ(usbHandle.load(), kInvalidHandle);
-  EXPECT_EQ(platform::DeviceOf(usb), nullptr);
-  EXPECT_EQ(port.hPort, parallel);  // the other port stays open
-  EXPECT_NE(platform::DeviceOf(parallel), nullptr);
-  EXPECT_EQ(knobs->DevicesOpen(), 1);
-  EXPECT_EQ(port.GetHandle(), kInvalidHandle);
-  // Nothing left to close: no call is made (a close of the invalid handle
-  // would leave kErrorInvalidHandle), and the parallel port stays open.
-  platform::SetLastError(platform::kErrorSuccess);
-  port.ClosePort();
-  EXPECT_EQ(platform::LastError(), platform::kErrorSuccess);
-  EXPECT_EQ(knobs->DevicesOpen(), 1);
-
-  useUsb = 0;
-  EXPECT_EQ(port.GetHandle(), parallel);
-  port.ClosePort();
-  EXPECT_EQ(port.hPort, kInvalidHandle);
-  EXPECT_EQ(knobs->DevicesOpen(), 0);
-  EXPECT_EQ(usbHandle.load(), kInvalidHandle);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // to the command, and answers that come late, in pieces or not at all.
 #include <gtest/gtest.h>
 
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "sim/emulated_line.h"
@@ -19,12 +19,9 @@ class Commands : public ::testing::Test {
   platform::ScopedClock scope{clock};
   sim::EmulatorOptions options;
   sim::EmulatedLine printerLine;
-  CFlashPrinter printer;
+  CFlashPrinter printer{ports::Interface::kSerial};
 
   void SetUp() override {
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
   }
   void TearDown() override { printer.ClosePort(); }
 
@@ -32,7 +29,7 @@ class Commands : public ::testing::Test {
   void Connect() {
     options.bootDelayMs = 0;
     printerLine = sim::MakeEmulatedLine(options);
-    printer.hPort = printerLine.line->Open();
+    printer.link.SetHandle(printerLine.line->Open());
     printer.SetReadTimeouts(1500);
     ASSERT_EQ(printer.SwitchToDownloadMode(kSwitchToDownloadFrame, 3), 1);
   }
@@ -148,7 +145,7 @@ TEST_F(Commands, ASilentPrinterIsPolled101TimesForItsCrc) {
 TEST_F(Commands, APrinterInNormalModeIgnoresFlashCommands) {
   options.bootDelayMs = 0;
   printerLine = sim::MakeEmulatedLine(options);
-  printer.hPort = printerLine.line->Open();
+  printer.link.SetHandle(printerLine.line->Open());
   printer.SetReadTimeouts(1000);
   int stdModel = 0;
   EXPECT_EQ(printer.CheckLineStatus(kLineStatusFrame, 2, stdModel), 0);

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "protocol/flash_printer.h"
 #include "protocol/frames.h"
 #include "support/counting_device.h"
@@ -35,14 +35,11 @@ class Framing : public ::testing::Test {
       });
   // The calls that reach the printer's port.
   std::shared_ptr<testing::DeviceCalls> portCalls = std::make_shared<testing::DeviceCalls>();
-  CFlashPrinter printer;
+  CFlashPrinter printer{ports::Interface::kSerial};
 
   void SetUp() override {
     raw = line.get();
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
-    printer.hPort = platform::RegisterDevice(testing::Counted(line->Device(), portCalls));
+    printer.link.SetHandle(platform::RegisterDevice(testing::Counted(line->Device(), portCalls)));
     printer.SetReadTimeouts(1500);
   }
   void TearDown() override { printer.ClosePort(); }

@@ -19,7 +19,6 @@
 #include "app/result_table.h"
 #include "app/writer_app.h"
 #include "engine/result_codes.h"
-#include "ports/port_state.h"
 #include "qt/qt_gui.h"
 #include "res/resource.h"
 #include "sim/printer_emulator.h"
@@ -53,9 +52,6 @@ class QtWriterDialog : public ::testing::Test {
           ("quillon-qt-" + std::to_string(::getpid()) + "-" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
   }
   void TearDown() override {
     if (app && !ended) {

@@ -11,7 +11,7 @@
 
 #include "app/model_table.h"
 #include "platform/device.h"
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "sim/printer_emulator.h"
 
 namespace quillon::soak {

@@ -15,7 +15,7 @@
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "ports/port_state.h"
+#include "ports/link.h"
 #include "sim/emulated_line.h"
 #include "soak/deadlines.h"
 #include "soak/device_log.h"
@@ -287,7 +287,6 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
   const int descriptorsBefore = OpenDescriptors();
 
   const bool usb = s.iface == Interface::kUsb;
-  const bool parallel = s.iface == Interface::kParallel;
   static constexpr const char* kExtensions[] = {".mfw", ".ipl", ".bin"};
   const std::filesystem::path imagePath =
       dir / ("image-" + std::to_string(s.seed) + kExtensions[static_cast<size_t>(s.type)]);
@@ -334,10 +333,6 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
       return std::make_shared<LoggingDevice>(device, log);
     });
 
-    // The process-wide state as quillon-flash's options leave it.
-    ports::useUsb = usb ? 1 : 0;
-    ports::useParallel = parallel ? 1 : 0;
-    ports::userTerminate = 0;
     platform::SetUsbPrinterPath(usb ? "sim" : "");
     app::DownloadRequest request;
     request.interface = s.iface;
@@ -350,10 +345,9 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
     const int64_t start = clock.NowMs();
     {
       cli::ProgressView view(discard, cli::ProgressView::Mode::kQuiet, false);
-      engine::CFlashDownload download;
+      engine::CFlashDownload download(s.iface);
       {
-        cli::DownloadWindow window(view, "the built-in printer", true, download);
-        ports::mainWindow = &window;
+        cli::DownloadWindow window(view, "the built-in printer", true);
         seen.code = app::PrepareLaunch(request, download, window);
         if (seen.code == engine::kSuccess) {
           app::DownloadThread thread = app::StartDownload(request, download, window);
@@ -361,13 +355,10 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
           thread = {};  // joins
           seen.code = window.Result().value_or(0);
         }
-        ports::mainWindow = nullptr;
       }
       // No handle of the printer is left registered.
       const std::pair<const char*, platform::Handle> handles[] = {
-          {"the port", download.printer ? download.printer->hPort : platform::kInvalidHandle},
-          {"the USB printer", ports::usbHandle.load()},
-          {"the parallel port", ports::parallelHandle.load()}};
+          {"the port", download.printer ? download.printer->GetHandle() : platform::kInvalidHandle}};
       for (const auto& [what, handle] : handles) {
         if (handle != platform::kInvalidHandle && handle != platform::kNoHandle &&
             platform::DeviceOf(handle)) {
@@ -389,10 +380,6 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
 
     platform::SetSimulatorFactory(nullptr);
     platform::SetUsbPrinterPath("");
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::usbHandle = platform::kNoHandle;
-    ports::parallelHandle = platform::kInvalidHandle;
   }
   std::error_code ignored;
   std::filesystem::remove(imagePath, ignored);

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/device.h"
 
@@ -15,6 +17,29 @@ namespace quillon::testing {
 struct DeviceCalls {
   std::atomic<int> read{0};  // Read and ReadWait
   std::atomic<int> write{0};
+
+  // Every read: by which thread (a number of its own for each thread made,
+  // where a system's thread ids may be used again), and how many bytes it
+  // asked for.
+  struct Read {
+    int thread;
+    uint32_t bytes;
+  };
+  void NoteRead(uint32_t bytes) {
+    ++read;
+    static std::atomic<int> threads{0};
+    thread_local const int self = threads++;
+    std::lock_guard lock(mutex);
+    reads.push_back({self, bytes});
+  }
+  std::vector<Read> Reads() {
+    std::lock_guard lock(mutex);
+    return reads;
+  }
+
+ private:
+  std::mutex mutex;
+  std::vector<Read> reads;  // guarded by mutex
 };
 
 class CountingDevice final : public platform::ForwardingDevice {
@@ -23,11 +48,11 @@ class CountingDevice final : public platform::ForwardingDevice {
       : ForwardingDevice(std::move(inner)), calls_(std::move(calls)) {}
 
   bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
-    ++calls_->read;
+    calls_->NoteRead(n);
     return ForwardingDevice::Read(data, n, got);
   }
   bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
-    ++calls_->read;
+    calls_->NoteRead(n);
     return ForwardingDevice::ReadWait(data, n, got, waitMs);
   }
   bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {

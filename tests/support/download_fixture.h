@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,8 +19,7 @@
 #include "engine/sector_plan.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "ports/port_state.h"
-#include "ports/receive_threads.h"
+#include "ports/link.h"
 #include "sim/emulated_line.h"
 #include "support/counting_device.h"
 #include "support/pattern.h"
@@ -27,11 +28,9 @@
 
 namespace quillon::testing {
 
-// A main window that keeps a copy of every status record it is shown, and
-// starts the receive threads of the parallel port and USB as the main dialog
-// does. (Their end messages are only recorded: the next start or the
-// window's end deletes them.)
-class StatusWindow : public ports::PortWindow {
+// A main window that keeps a copy of every message and status record it is
+// shown.
+class StatusWindow : public platform::MessageWindow {
  public:
   struct Message {
     uint32_t id;
@@ -39,22 +38,14 @@ class StatusWindow : public ports::PortWindow {
     intptr_t lParam;
   };
   intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     messages_.push_back({id, wParam, lParam});
     if (id == platform::WM_PROGRESS_STATUS) {
       statuses_.push_back(*reinterpret_cast<const engine::StatusRecord*>(lParam));
     }
     if (onSend) onSend(id, lParam);
-    lock.unlock();
-    if (id == platform::WM_START_USB_RECEIVE) receive.StartUsb(static_cast<int>(wParam));
-    if (id == platform::WM_START_PARALLEL_RECEIVE) {
-      receive.StartParallel(static_cast<int>(wParam));
-    }
     return 0;
   }
-  void StopUsbReceive() override { receive.StopUsb(); }
-  void StopParallelReceive() override { receive.StopParallel(); }
-  bool ReopenUsbPrinter() override { return reopen ? reopen() : false; }
   bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
     std::lock_guard lock(mutex_);
     posted_.push_back({id, wParam, lParam});
@@ -82,18 +73,12 @@ class StatusWindow : public ports::PortWindow {
   }
   // Runs on every send, with the window's lock held.
   std::function<void(uint32_t id, intptr_t lParam)> onSend;
-  // What ReopenUsbPrinter does (fails if unset).
-  std::function<bool()> reopen;
 
  private:
   std::mutex mutex_;
   std::vector<Message> messages_;
   std::vector<Message> posted_;
   std::vector<engine::StatusRecord> statuses_;
-
- public:
-  // Last, so that its threads are gone before the rest of the window.
-  ports::ReceiveThreads receive{*this};
 };
 
 class SerialDownload : public ::testing::Test {
@@ -103,13 +88,12 @@ class SerialDownload : public ::testing::Test {
   sim::EmulatorOptions options;
   sim::EmulatedLine emulated;
   StatusWindow window;
-  engine::CFlashDownload download;
+  // A serial download until a test runs another interface's.
+  std::unique_ptr<engine::CFlashDownload> download =
+      std::make_unique<engine::CFlashDownload>(ports::Interface::kSerial);
   std::filesystem::path dir;
 
   void SetUp() override {
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
     dir = std::filesystem::temp_directory_path() /
           ("quillon-engine-" + std::to_string(::getpid()) + "-" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -118,10 +102,6 @@ class SerialDownload : public ::testing::Test {
   void TearDown() override {
     platform::SetSimulatorFactory(nullptr);
     platform::SetUsbPrinterPath("");
-    ports::mainWindow = nullptr;
-    ports::userTerminate = 0;
-    ports::useUsb = 0;
-    ports::useParallel = 0;
     std::filesystem::remove_all(dir);
   }
 
@@ -132,7 +112,12 @@ class SerialDownload : public ::testing::Test {
     emulated = sim::MakeEmulatedLine(options);
     sim::ConnectBus(*emulated.printer, port);
     ServeAsSimulator(emulated.line, port, portCalls);
-    download.SetWindow(&window);
+    download->SetWindow(&window);
+  }
+  // A new download object for `iface`, shown in the same window.
+  void Use(ports::Interface iface) {
+    download = std::make_unique<engine::CFlashDownload>(iface);
+    download->SetWindow(&window);
   }
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
   std::shared_ptr<DeviceCalls> portCalls = std::make_shared<DeviceCalls>();
@@ -147,44 +132,39 @@ class SerialDownload : public ::testing::Test {
   int Run(const std::string& path, int mainProg, int iplProg, const std::string& parity = "NONE",
           int baud = 38400) {
     if (!emulated.printer) MakePrinter();
-    int code = download.OpenSerialPort("sim", baud, parity, 1);
+    if (download->Kind() != ports::Interface::kSerial) Use(ports::Interface::kSerial);
+    int code = download->OpenSerialPort("sim", baud, parity, 1);
     if (code != engine::kSuccess) return code;
-    code = download.DownloadSerial("", path, engine::firstSector(mainProg, iplProg), mainProg,
-                                   iplProg, 0, engine::flashSectorSizes,
-                                   engine::SerialSettings{"sim", baud, parity, 1});
-    download.EndDownload();
+    code = download->DownloadSerial(path, engine::firstSector(mainProg, iplProg), mainProg,
+                                    iplProg, engine::flashSectorSizes,
+                                    engine::SerialSettings{"sim", baud, parity, 1});
+    download->EndDownload();
     return code;
   }
   // The parallel launch and send thread's sequence: open the port in its
   // modes, check the image, run the procedure, end.
   int RunParallel(const std::string& path, int mainProg, int iplProg) {
     if (!emulated.printer) MakePrinter();
-    ports::useParallel = 1;
-    int code = download.OpenParallelPrinter("sim", iplProg);
-    if (code == engine::kSuccess) code = download.CheckImageFile(path);
+    if (download->Kind() != ports::Interface::kParallel) Use(ports::Interface::kParallel);
+    int code = download->OpenParallelPrinter("sim", iplProg);
+    if (code == engine::kSuccess) code = download->CheckImageFile(path);
     if (code != engine::kSuccess) return code;
-    code = download.DownloadParallel("", path, engine::firstSector(mainProg, iplProg), mainProg,
-                                     iplProg, engine::flashSectorSizes);
-    download.EndDownload();
+    code = download->DownloadParallel(path, engine::firstSector(mainProg, iplProg), mainProg,
+                                      iplProg, engine::flashSectorSizes);
+    download->EndDownload();
     return code;
   }
   // The USB launch and send thread's: connect, check the image, run, end.
-  // A write that finds the printer gone reconnects through the window.
   int RunUsb(const std::string& path, int mainProg, int iplProg, int pace = 2) {
     if (!emulated.printer) MakePrinter();
-    ports::useUsb = 1;
+    if (download->Kind() != ports::Interface::kUsb) Use(ports::Interface::kUsb);
     platform::SetUsbPrinterPath("sim");
-    ports::mainWindow = &window;
-    window.reopen = [this] {
-      download.ClosePrinterPort();
-      return download.ConnectUsbPrinter() == engine::kSuccess;
-    };
-    int code = download.ConnectUsbPrinter();
-    if (code == engine::kSuccess) code = download.CheckImageFile(path);
+    int code = download->ConnectUsbPrinter();
+    if (code == engine::kSuccess) code = download->CheckImageFile(path);
     if (code != engine::kSuccess) return code;
-    code = download.DownloadUSB("", path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
-                                pace, engine::flashSectorSizes);
-    download.EndDownload();
+    code = download->DownloadUSB(path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
+                                 pace, engine::flashSectorSizes);
+    download->EndDownload();
     return code;
   }
   std::vector<uint8_t> Flash(int sector) { return emulated.printer->Sector(sector); }

@@ -6,11 +6,10 @@
 #include <vector>
 
 #include "platform/window_messages.h"
-#include "ports/port_window.h"
 
 namespace quillon::testing {
 
-class RecordingWindow : public ports::PortWindow {
+class RecordingWindow : public platform::MessageWindow {
  public:
   struct Message {
     uint32_t id;
@@ -30,9 +29,6 @@ class RecordingWindow : public ports::PortWindow {
     messages_.push_back({id, wParam, lParam, true});
     return true;
   }
-  void StopUsbReceive() override {}
-  void StopParallelReceive() override {}
-  bool ReopenUsbPrinter() override { return false; }
 
   std::vector<Message> Messages() {
     std::lock_guard lock(mutex_);

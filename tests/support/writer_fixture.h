@@ -19,7 +19,6 @@
 #include "engine/flash_download.h"
 #include "platform/device.h"
 #include "platform/fake_printer_port.h"
-#include "ports/port_state.h"
 #include "res/resource.h"
 #include "sim/emulated_line.h"
 #include "support/memory_desktop.h"
@@ -43,9 +42,6 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
   std::vector<engine::StatusRecord> statuses_;
 
   void SetUp() override {
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
     dir = std::filesystem::temp_directory_path() /
           ("quillon-dialog-" +
            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
@@ -70,9 +66,6 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     MapCom1("");
     MapPort("QUILLON_LPT1", "");
     platform::SetUsbPrinterPath("");
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
     std::filesystem::remove_all(dir);
   }
 

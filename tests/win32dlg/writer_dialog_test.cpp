@@ -6,15 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/writer_app.h"
 #include "app/writer_dlg.h"
 #include "engine/result_codes.h"
 #include "platform/window_messages.h"
-#include "ports/port_state.h"
 #include "res/resource.h"
 #include "support/main_dialog.h"
 #include "support/ui_thread.h"
@@ -40,9 +41,6 @@ class Win32WriterDialog : public testing::Win32Test {
 
   void SetUp() override {
     Win32Test::SetUp();
-    ports::useUsb = 0;
-    ports::useParallel = 0;
-    ports::userTerminate = 0;
   }
   void TearDown() override {
     if (ui && !ui->Finished() && main != kNoWindow) {
@@ -55,7 +53,6 @@ class Win32WriterDialog : public testing::Win32Test {
       probe::Post(main, ui::kWmCommand, ui::CommandParam(IDC_EXIT, ui::kBnClicked), 0);
     }
     ui.reset();
-    ports::userTerminate = 0;
     Win32Test::TearDown();
   }
 
@@ -130,7 +127,6 @@ TEST_F(Win32WriterDialog, TheInterfaceRadioButtonsFillThePortListAndEnableWhatTh
   EXPECT_EQ(probe::ListEntries(main, IDC_PORT_LIST), Numbered("COM", 20));
   EXPECT_EQ(probe::ListSelection(main, IDC_PORT_LIST), ui::kListNone);
   for (const int id : kSettings) EXPECT_TRUE(Enabled(id)) << id;
-  EXPECT_EQ(ports::useUsb.load(), 0);
 
   probe::Click(main, IDC_PARALLEL);
   EXPECT_EQ(probe::ButtonCheck(main, IDC_SERIAL), ui::kUnchecked);
@@ -147,7 +143,6 @@ TEST_F(Win32WriterDialog, TheInterfaceRadioButtonsFillThePortListAndEnableWhatTh
   probe::Click(main, IDC_USB);
   EXPECT_EQ(probe::ButtonCheck(main, IDC_USB), ui::kChecked);
   EXPECT_EQ(probe::ButtonCheck(main, IDC_SERIAL), ui::kUnchecked);
-  EXPECT_EQ(ports::useUsb.load(), 1);
   // The entries stay, out of use.
   EXPECT_EQ(probe::ListEntries(main, IDC_PORT_LIST), Numbered("COM", 20));
   EXPECT_EQ(probe::ControlText(main, IDC_PORT_LIST), "COM3");
@@ -271,7 +266,11 @@ TEST_F(Win32WriterDialog, TheProgressWindowTakesEscapeWhileTheMainDialogRuns) {
 
   // Escape reaches the modeless window inside the main dialog's modal loop.
   probe::PostKey(probe::Control(progress, IDC_PROGRESS_CANCEL), probe::kVkEscape);
-  ASSERT_TRUE(probe::WaitUntil([] { return ports::userTerminate.load() == 1; }, 5000));
+  // Cancel stops the window's refresh: a later position is not shown.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  probe::Send(main, platform::WM_PROGRESS_SETPOS, 200, 150);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_LT(probe::Progress(progress, IDC_PROGRESS_BAR).pos, 150);
   EXPECT_TRUE(probe::Exists(progress));  // it stays until the download closes it
 
   probe::Send(main, platform::WM_CLOSE_PROGRESS, 0, 0);
