@@ -7,9 +7,7 @@ namespace quillon::app {
 DownloadRequest MakeRequest(const ValidatedSettings& settings, std::string imagePath) {
   DownloadRequest request;
   request.interface = settings.interface;
-  request.type = settings.mainProg  ? DownloadType::kMain
-                 : settings.iplProg ? DownloadType::kIpl
-                                    : DownloadType::kFont;
+  request.type = engine::TypeOfFlags(settings.mainProg, settings.iplProg);
   if (settings.interface != Interface::kUsb) request.portName = settings.portName;
   request.imagePath = std::move(imagePath);
   request.firstSector = settings.firstSector;

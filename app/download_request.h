@@ -25,8 +25,8 @@ struct DownloadRequest {
   std::string parityText = "NONE";
   int stopBits = 1;
 
-  int MainProg() const { return type == DownloadType::kMain ? 1 : 0; }
-  int IplProg() const { return type == DownloadType::kIpl ? 1 : 0; }
+  int MainProg() const { return engine::MainProg(type); }
+  int IplProg() const { return engine::IplProg(type); }
   bool operator==(const DownloadRequest&) const = default;
 };
 

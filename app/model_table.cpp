@@ -17,16 +17,6 @@ void Insert(std::vector<std::string>& list, std::string value) {
 
 }  // namespace
 
-std::optional<DownloadType> TypeOfName(const std::string& typeText) {
-  const size_t blank = typeText.find(' ');
-  if (blank == std::string::npos) return std::nullopt;
-  const std::string key = typeText.substr(0, blank);
-  if (EqualNoCase(key, "MAIN")) return DownloadType::kMain;
-  if (EqualNoCase(key, "IPL")) return DownloadType::kIpl;
-  if (EqualNoCase(key, "US&EU")) return DownloadType::kFont;
-  return std::nullopt;
-}
-
 int ModelTable::LoadModelTable() {
   modelCount = 1;
   tokenList.assign(1, "");

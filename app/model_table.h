@@ -6,18 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/download_type.h"
+
 namespace quillon::app {
 
-inline constexpr const char* kModelTableText =
-    "PASSBOOK,MAIN FIRMWARE,M,6,IPL FIRMWARE,I,4,US&EU FONT,U,18.";
+// "PASSBOOK,MAIN FIRMWARE,M,6,IPL FIRMWARE,I,4,US&EU FONT,U,18."
+inline const std::string kModelTableText = engine::BuiltInModelTable();
 
-// The three kinds of image.
-enum class DownloadType { kMain, kIpl, kFont };
-
-// The kind a download type's name stands for by its key word, the text
-// before its first blank: "MAIN", "IPL" or "US&EU", in any case. Nothing for
-// another name, or one without a blank.
-std::optional<DownloadType> TypeOfName(const std::string& typeText);
+// The three kinds of image, and the kind a download type's name stands for
+// by its key word (engine/download_type.h).
+using engine::DownloadType;
+using engine::TypeOfName;
 
 struct DownloadTypeRow {
   std::string name;    // what the download type list shows

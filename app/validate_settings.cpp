@@ -44,21 +44,15 @@ int ValidateSettings(const DialogSettings& in, const ModelTable& table, Validate
   const auto row = table.FindRow(in.typeText);
   if (!row) return engine::kUnknownDownloadType;
   out.firstSector = std::atoi(row->first.c_str());
-  const std::string letter = platform::ToUpper(row->letter);
-  if (letter == "M") out.mainProg = 1;
-  if (letter == "I") out.iplProg = 1;
-  if (letter == "U" || letter == "C") out.fontProg = 1;
+  // A letter that names no type sets no flag, and any extension does.
+  const std::optional<DownloadType> type = engine::TypeOfLetter(row->letter);
+  if (type == DownloadType::kMain) out.mainProg = 1;
+  if (type == DownloadType::kIpl) out.iplProg = 1;
+  if (type == DownloadType::kFont) out.fontProg = 1;
 
-  const std::string file = platform::ToUpper(in.fileText);
-  const size_t dot = file.find('.');
-  if (dot == std::string::npos) return engine::kInvalidImage;
-  const size_t after = file.size() - dot - 1;
-  if (after != 3 && after != 4) return engine::kInvalidImage;
-  const std::string extension = file.substr(dot + 1, 3);
-  if ((out.mainProg && extension != "MFW") || (out.iplProg && extension != "IPL") ||
-      (out.fontProg && extension != "BIN")) {
-    return engine::kInvalidImage;
-  }
+  const std::optional<std::string> extension = engine::ExtensionOf(in.fileText);
+  if (!extension) return engine::kInvalidImage;
+  if (type && *extension != engine::RowOf(*type).extension) return engine::kInvalidImage;
 
   if (out.interface == Interface::kSerial) {
     const std::string parity = ListText(in.parityText);

@@ -29,11 +29,6 @@ constexpr const char* kNoFileText = "BINARY FILE";
 // its thread object is deleted.
 constexpr uint32_t kBeforeWorkerDeletedMs = 500;
 
-// Browse's filter for each kind of image, by DownloadType.
-constexpr const char* kFileFilters[] = {"Main Firmware Files (*.mfw)|*.mfw|",
-                                        "IPL Program Files (*.ipl)|*.ipl|",
-                                        "US & EU Font Files (*.bin)|*.bin|"};
-
 // The controls by what they serve: every download, the serial line only,
 // the choice of interface.
 constexpr int kEveryDownload[] = {IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW};
@@ -252,7 +247,7 @@ void CWriterDlg::OnBrowse() {
     ShowMessageBox("Please select a correct download type!", ui::kMbIconError);
     return;
   }
-  const std::string filter = kFileFilters[static_cast<int>(*kind)];
+  const std::string filter = engine::RowOf(*kind).filter;
 
   if (const std::optional<std::string> path =
           OpenFileDialog(filter, ui::kOfnHideReadOnly | ui::kOfnPathMustExist)) {

@@ -101,10 +101,10 @@ std::string DeviceName(const Options& o, const app::DownloadRequest& request) {
 }
 
 // The kind of image the options' download type takes, if the table knows it.
-std::optional<ImageKind> KindOf(const Options& o, const app::ModelTable& table) {
+std::optional<engine::DownloadType> KindOf(const Options& o, const app::ModelTable& table) {
   const auto row = table.FindRow(TypeText(o.type));
-  if (!row || row->letter.empty()) return std::nullopt;
-  return ImageKind{platform::UpperChar(row->letter[0]), std::atoi(row->first.c_str())};
+  if (!row) return std::nullopt;
+  return engine::TypeOfLetter(row->letter);
 }
 
 }  // namespace
@@ -269,8 +269,7 @@ int RunDownload(const Options& o, std::string& reportedPort, std::vector<std::st
   }
   Aftermath after;
   after.code = Download(o, table, reportedPort, after);
-  const std::optional<ImageKind> kind = KindOf(o, table);
-  hints = Hints(o.image, kind ? &*kind : nullptr, after);
+  hints = Hints(o.image, KindOf(o, table), after);
   return after.code;
 }
 

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "engine/result_codes.h"
+#include "engine/download_type.h"
 #include "engine/sector_plan.h"
 #include "platform/text.h"
 
@@ -17,40 +18,13 @@ namespace fs = std::filesystem;
 
 const std::string kPrefix = "quillon-flash: ";
 
-// The file name's ending a kind of image must have, and the kind in words.
-const char* Extension(char letter) {
-  return letter == 'M' ? "MFW" : letter == 'I' ? "IPL" : "BIN";
-}
-const char* KindName(char letter) {
-  return letter == 'M' ? "a main firmware" : letter == 'I' ? "an IPL firmware" : "a font";
-}
-
-// The name as the settings check reads it: the text after the first dot is
-// three or four characters long, and its first three are the extension.
-bool NameFits(const std::string& image, char letter) {
-  const std::string name = platform::ToUpper(fs::path(image).filename().string());
-  const size_t dot = name.find('.');
-  if (dot == std::string::npos) return false;
-  const size_t after = name.size() - dot - 1;
-  return (after == 3 || after == 4) && name.compare(dot + 1, 3, Extension(letter)) == 0;
-}
-
-// The bytes of the image file that the flash holds from the kind's first
-// sector on.
-uintmax_t Capacity(const ImageKind& kind) {
-  uintmax_t bytes = kind.letter == 'I' ? static_cast<uintmax_t>(engine::kIplSkip) : 0;
-  for (int s = std::max(kind.firstSector, 1); s <= engine::kLastSector; ++s) {
-    bytes += engine::flashSectorSizes[s];
-  }
-  return bytes;
-}
-
 }  // namespace
 
-std::string ImageProblem(const std::string& image, const ImageKind& kind) {
-  if (!NameFits(image, kind.letter)) {
-    return std::string("its name does not end in .") + platform::ToLower(Extension(kind.letter)) +
-           ", as " + KindName(kind.letter) + " image's must";
+std::string ImageProblem(const std::string& image, engine::DownloadType kind) {
+  const engine::DownloadTypeRow& row = engine::RowOf(kind);
+  if (!engine::HasExtension(fs::path(image).filename().string(), kind)) {
+    return std::string("its name does not end in .") + platform::ToLower(row.extension) + ", as " +
+           row.inWords + " image's must";
   }
   std::error_code error;
   const fs::file_status status = fs::status(image, error);
@@ -60,14 +34,14 @@ std::string ImageProblem(const std::string& image, const ImageKind& kind) {
   const uintmax_t size = fs::file_size(image, error);
   if (error) return error.message();
   if (size == 0) return "the file is empty";
-  if (const uintmax_t room = Capacity(kind); size > room) {
+  if (const auto room = static_cast<uintmax_t>(engine::Capacity(kind)); size > room) {
     return "too large: " + std::to_string(size) + " bytes, and at most " + std::to_string(room) +
-           " fit from sector " + std::to_string(kind.firstSector) + " on";
+           " fit from sector " + std::to_string(row.firstSector) + " on";
   }
   return {};
 }
 
-std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
+std::vector<std::string> Hints(const std::string& image, std::optional<engine::DownloadType> kind,
                                const Aftermath& after) {
   std::vector<std::string> hints;
   const bool failed = after.code != engine::kSuccess;
@@ -82,7 +56,7 @@ std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
   // procedure nothing to send, and it goes from the line check to the reset.
   const bool ranProcedure =
       after.code == engine::kSuccess || after.reached != engine::Reached::kNothing;
-  if (kind && kind->letter == 'I' && ranProcedure) {
+  if (kind == engine::DownloadType::kIpl && ranProcedure) {
     std::error_code error;
     const bool regular = fs::is_regular_file(image, error);
     const uintmax_t size = regular ? fs::file_size(image, error) : 0;
@@ -124,7 +98,7 @@ std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
       after.reached != engine::Reached::kNothing && after.reached != engine::Reached::kCompleted;
   if (failed && switched && !silent) {
     // An IPL download never erases the first sector it writes.
-    const bool ipl = kind && kind->letter == 'I';
+    const bool ipl = kind == engine::DownloadType::kIpl;
     const char* first =
         ipl                                                    ? ""
         : after.reached == engine::Reached::kFirstSectorErased ? " and its first sector is erased"

@@ -3,19 +3,14 @@
 // printer may have been left in, why an image was refused, what an image
 // held. Each hint is one line for the standard error stream.
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/download_type.h"
 #include "engine/flash_download.h"
 
 namespace quillon::cli {
-
-// The images a download type takes: its letter in the model table (M main
-// firmware, I IPL firmware, U or C fonts) and its first flash sector.
-struct ImageKind {
-  char letter = 'M';
-  int firstSector = 0;
-};
 
 // What is known once a download has ended.
 struct Aftermath {
@@ -31,11 +26,12 @@ struct Aftermath {
 
 // Why `image` cannot be a `kind` image, from its name and what the file
 // system says of it (the file is not opened); empty if no reason is seen.
-std::string ImageProblem(const std::string& image, const ImageKind& kind);
+std::string ImageProblem(const std::string& image, engine::DownloadType kind);
 
-// The hints for a download of `image` (`kind` is null when the download type
-// is not known), each a line of its own, prefixed with the program's name.
-std::vector<std::string> Hints(const std::string& image, const ImageKind* kind,
+// The hints for a download of `image` (`kind` is empty when the download
+// type is not known), each a line of its own, prefixed with the program's
+// name.
+std::vector<std::string> Hints(const std::string& image, std::optional<engine::DownloadType> kind,
                                const Aftermath& after);
 
 }  // namespace quillon::cli

@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
+#include "engine/download_type.h"
 #include "engine/result_codes.h"
 #include "platform/text.h"
 
@@ -134,11 +136,8 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
 }
 
 std::string TypeText(const std::string& type) {
-  const std::string lower = platform::ToLower(type);
-  if (lower == "main") return "MAIN FIRMWARE";
-  if (lower == "ipl") return "IPL FIRMWARE";
-  if (lower == "font" || lower == "fonts") return "US&EU FONT";
-  return type;
+  const std::optional<engine::DownloadType> kind = engine::TypeOfCommandName(type);
+  return kind ? engine::RowOf(*kind).name : type;
 }
 
 int MakeRequest(const Options& o, const app::ModelTable& table, app::DownloadRequest& request) {

@@ -346,20 +346,20 @@ int CFlashDownload::CheckLineAfterRestart(Interface iface) {
 int CFlashDownload::DownloadSerial(const std::string& filePath, int first, int mainProg,
                                    int iplProg, const uint32_t* sizes,
                                    const SerialSettings& settings) {
-  return Run(
-      {Interface::kSerial, filePath, first, mainProg != 0, iplProg != 0, false, sizes, &settings});
+  return Run({Interface::kSerial, filePath, first, TypeOfFlags(mainProg, iplProg), mainProg != 0,
+              iplProg != 0, false, sizes, &settings});
 }
 
 int CFlashDownload::DownloadParallel(const std::string& filePath, int first, int mainProg,
                                      int iplProg, const uint32_t* sizes) {
-  return Run(
-      {Interface::kParallel, filePath, first, mainProg != 0, iplProg != 0, true, sizes, nullptr});
+  return Run({Interface::kParallel, filePath, first, TypeOfFlags(mainProg, iplProg),
+              mainProg != 0, iplProg != 0, true, sizes, nullptr});
 }
 
 int CFlashDownload::DownloadUSB(const std::string& filePath, int first, int mainProg, int iplProg,
                                 int checksumPace, const uint32_t* sizes) {
-  return Run({Interface::kUsb, filePath, first, mainProg != 0, iplProg != 0, checksumPace != 0,
-              sizes, nullptr});
+  return Run({Interface::kUsb, filePath, first, TypeOfFlags(mainProg, iplProg), mainProg != 0,
+              iplProg != 0, checksumPace != 0, sizes, nullptr});
 }
 
 int CFlashDownload::Run(const Job& job) {
@@ -387,9 +387,10 @@ int CFlashDownload::PlanImage(const Job& job, RunState& run) {
   const int64_t length = run.image.Length();
   if (length < 0) return kUnableToOpenFile;
   run.left = length;
-  if (job.ipl) {
-    run.left -= kIplSkip;
-    run.image.Seek(kIplSkip);
+  // The head an image of the type carries below its first sector.
+  if (const int64_t skip = RowOf(job.type).skip; skip > 0) {
+    run.left -= skip;
+    run.image.Seek(skip);
   }
   run.length = run.left;
   bool fits = true;
@@ -397,7 +398,7 @@ int CFlashDownload::PlanImage(const Job& job, RunState& run) {
   // An empty main firmware or font image has no first sector to erase and
   // write last, and an image beyond the last sector cannot be stored: both
   // are refused here, while the printer is still untouched.
-  if (!fits || (!job.ipl && sectorList.empty())) return kInvalidImage;
+  if (!fits || (RowOf(job.type).firstSectorDeferred && sectorList.empty())) return kInvalidImage;
   run.count = static_cast<int>(sectorList.size());
   return kSuccess;
 }
@@ -442,7 +443,7 @@ int CFlashDownload::CheckLine(const Job& job, RunState&) {
 int CFlashDownload::EraseFirstSector(const Job& job, RunState& run) {
   // Main firmware and fonts erase their first sector first and write it
   // last, after every other sector has been verified.
-  if (job.ipl) return kSuccess;
+  if (!RowOf(job.type).firstSectorDeferred) return kSuccess;
   reached_ = Reached::kChangingFlash;
   if (const int code = EraseSector(sectorList[0], 1, run.count); code != kSuccess) return code;
   reached_ = Reached::kFirstSectorErased;
@@ -473,8 +474,8 @@ int CFlashDownload::SendSectors(const Job& job, RunState& run) {
         code != kSuccess) {
       return code;
     }
-    // An IPL image ends with its last sector; the others with the first.
-    if (job.ipl && run.left <= 0) reached_ = Reached::kAllBlocksSent;
+    // An image whose first sector is not deferred ends with its last.
+    if (!RowOf(job.type).firstSectorDeferred && run.left <= 0) reached_ = Reached::kAllBlocksSent;
     const int code =
         iplRestart ? RestartAfterIplSector(job)
                    : VerifySector(job.pacedChecksum ? static_cast<int>(size / kPacedChecksumDivisor)
@@ -514,7 +515,7 @@ int CFlashDownload::RestartAfterIplSector(const Job& job) {
 }
 
 int CFlashDownload::SendFirstSector(const Job& job, RunState& run) {
-  if (job.ipl) return kSuccess;
+  if (!RowOf(job.type).firstSectorDeferred) return kSuccess;
   const uint32_t firstSize = job.sizes[sectorList[0]];
   run.image.Seek(0);
   // The first sector's share of the image; an image shorter than the sector

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/download_type.h"
 #include "engine/image_file.h"
 #include "platform/window_messages.h"
 #include "ports/link.h"
@@ -118,6 +119,7 @@ class CFlashDownload {
     ports::Interface iface;
     const std::string& filePath;
     int first;
+    DownloadType type;
     bool main;
     bool ipl;
     // The checksum's progress weight follows the sector size.

@@ -14,12 +14,6 @@ const uint32_t flashSectorSizes[kLastSector + 1] = {
     0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000,
     0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000, 0x10000};
 
-int firstSector(int mainProg, int iplProg) {
-  if (mainProg) return kMainFirstSector;
-  if (iplProg) return kIplFirstSector;
-  return kFontFirstSector;
-}
-
 std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* sizes, bool& fits) {
   std::vector<int> plan;
   fits = true;

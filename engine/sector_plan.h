@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/download_type.h"
+
 namespace quillon::engine {
 
 // Sizes of the flash sectors by sector number. Entry 0 holds the number of
@@ -12,14 +14,16 @@ inline constexpr int kLastSector = 70;
 extern const uint32_t flashSectorSizes[kLastSector + 1];
 
 // First sector of each download type.
-inline constexpr int kMainFirstSector = 6;
-inline constexpr int kIplFirstSector = 4;
-inline constexpr int kFontFirstSector = 18;
-int firstSector(int mainProg, int iplProg);
+inline constexpr int kMainFirstSector = RowOf(DownloadType::kMain).firstSector;
+inline constexpr int kIplFirstSector = RowOf(DownloadType::kIpl).firstSector;
+inline constexpr int kFontFirstSector = RowOf(DownloadType::kFont).firstSector;
+inline int firstSector(int mainProg, int iplProg) {
+  return RowOf(TypeOfFlags(mainProg, iplProg)).firstSector;
+}
 
 // An IPL image is laid out from flash address 0; its first 32768 bytes
 // (sectors 1 to 3) are never sent.
-inline constexpr int64_t kIplSkip = 0x8000;
+inline constexpr int64_t kIplSkip = RowOf(DownloadType::kIpl).skip;
 
 // Pieces in which a sector of size S travels.
 inline int PieceSize(uint32_t sectorSize) {

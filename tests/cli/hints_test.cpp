@@ -19,9 +19,10 @@ namespace {
 using engine::Reached;
 using Lines = std::vector<std::string>;
 
-constexpr ImageKind kMain{'M', 6};
-constexpr ImageKind kIpl{'I', 4};
-constexpr ImageKind kFont{'U', 18};
+using engine::DownloadType;
+constexpr DownloadType kMain = DownloadType::kMain;
+constexpr DownloadType kIpl = DownloadType::kIpl;
+constexpr DownloadType kFont = DownloadType::kFont;
 
 class HintsTest : public ::testing::Test {
  protected:
@@ -43,7 +44,7 @@ class HintsTest : public ::testing::Test {
 TEST_F(HintsTest, AnImageProblemIsNamed) {
   struct Case {
     std::string image;
-    ImageKind kind;
+    DownloadType kind;
     std::string reason;
   };
   const std::vector<Case> cases = {
@@ -57,14 +58,14 @@ TEST_F(HintsTest, AnImageProblemIsNamed) {
       {File("noname", 10), kFont, "its name does not end in .bin, as a font image's must"},
       {File("long.binxy", 10), kFont, "its name does not end in .bin, as a font image's must"},
       {File("four.BIN1", 10), kFont, ""},
-      // Sectors 6 to 70 hold 65 x 64 KiB; an IPL image is laid out over the
-      // whole flash.
+      // Sectors 6 to 70 hold 65 x 64 KiB; an IPL image is laid out from
+      // address 0 and must end before the main firmware's sector 6.
       {File("fits.mfw", 4259840), kMain, ""},
       {File("big.mfw", 4259841), kMain,
        "too large: 4259841 bytes, and at most 4259840 fit from sector 6 on"},
-      {File("fits.ipl", 4390912), kIpl, ""},
-      {File("big.ipl", 4390913), kIpl,
-       "too large: 4390913 bytes, and at most 4390912 fit from sector 4 on"},
+      {File("fits.ipl", 131072), kIpl, ""},
+      {File("big.ipl", 131073), kIpl,
+       "too large: 131073 bytes, and at most 131072 fit from sector 4 on"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ImageProblem(c.image, c.kind), c.reason) << c.image;
@@ -104,7 +105,7 @@ TEST_F(HintsTest, AfterTheResult) {
       "switched on";
   struct Case {
     std::string image;
-    const ImageKind* kind;
+    std::optional<DownloadType> kind;
     int code;
     Reached reached;
     bool answered;
@@ -113,51 +114,51 @@ TEST_F(HintsTest, AfterTheResult) {
     bool printerGone = false;
   };
   const std::vector<Case> cases = {
-      {fonts, &kFont, engine::kSuccess, Reached::kCompleted, true, {}},
-      {fonts, &kFont, engine::kCannotSwitch, Reached::kNothing, false, {}},
-      {fonts, &kFont, engine::kCancelled, Reached::kNothing, false, {}},
-      {fonts, &kFont, engine::kIllegalComPort, Reached::kNothing, false, {}},
-      {fonts, &kFont, engine::kCannotErase, Reached::kLoader, true, {loader}},
-      {fonts, &kFont, engine::kCannotSelect, Reached::kFirstSectorErased, true, {erased}},
-      {fonts, &kFont, engine::kCannotErase, Reached::kChangingFlash, true, {mayBeErased}},
-      {ipl, &kIpl, engine::kCannotErase, Reached::kChangingFlash, true, {loader}},
-      {ipl, &kIpl, engine::kInterfaceBusy, Reached::kChangingFlash, true, {loader}},
-      {fonts, &kFont, engine::kCancelled, Reached::kFirstSectorErased, true, {erased}},
-      {fonts, &kFont, engine::kDifferentCrc, Reached::kAllBlocksSent, true, {loader}},
-      {fonts, &kFont, engine::kCannotReset, Reached::kAllBlocksSent, true, {loader}},
-      {fonts, &kFont, engine::kSerialHandle, Reached::kLoader, false, {loader}},
-      {fonts, &kFont, engine::kInterfaceBusy, Reached::kLoader, true, {loader}},
-      {fonts, &kFont, engine::kInterfaceBusy, Reached::kLoader, false, {silent}},
-      {fonts, &kFont, engine::kNotStandardModel, Reached::kLoader, true, {loader}},
+      {fonts, kFont, engine::kSuccess, Reached::kCompleted, true, {}},
+      {fonts, kFont, engine::kCannotSwitch, Reached::kNothing, false, {}},
+      {fonts, kFont, engine::kCancelled, Reached::kNothing, false, {}},
+      {fonts, kFont, engine::kIllegalComPort, Reached::kNothing, false, {}},
+      {fonts, kFont, engine::kCannotErase, Reached::kLoader, true, {loader}},
+      {fonts, kFont, engine::kCannotSelect, Reached::kFirstSectorErased, true, {erased}},
+      {fonts, kFont, engine::kCannotErase, Reached::kChangingFlash, true, {mayBeErased}},
+      {ipl, kIpl, engine::kCannotErase, Reached::kChangingFlash, true, {loader}},
+      {ipl, kIpl, engine::kInterfaceBusy, Reached::kChangingFlash, true, {loader}},
+      {fonts, kFont, engine::kCancelled, Reached::kFirstSectorErased, true, {erased}},
+      {fonts, kFont, engine::kDifferentCrc, Reached::kAllBlocksSent, true, {loader}},
+      {fonts, kFont, engine::kCannotReset, Reached::kAllBlocksSent, true, {loader}},
+      {fonts, kFont, engine::kSerialHandle, Reached::kLoader, false, {loader}},
+      {fonts, kFont, engine::kInterfaceBusy, Reached::kLoader, true, {loader}},
+      {fonts, kFont, engine::kInterfaceBusy, Reached::kLoader, false, {silent}},
+      {fonts, kFont, engine::kNotStandardModel, Reached::kLoader, true, {loader}},
       {dir_.File("gone.bin"),
-       &kFont,
+       kFont,
        engine::kUnableToOpenFile,
        Reached::kNothing,
        false,
        {"quillon-flash: " + dir_.File("gone.bin") + ": no such file"}},
-      {dir_.File("gone.bin"), nullptr, engine::kUnableToOpenFile, Reached::kNothing, false, {}},
+      {dir_.File("gone.bin"), std::nullopt, engine::kUnableToOpenFile, Reached::kNothing, false, {}},
       {fonts,
-       &kMain,
+       kMain,
        engine::kInvalidImage,
        Reached::kNothing,
        false,
        {"quillon-flash: " + fonts +
         ": its name does not end in .mfw, as a main firmware image's must"}},
-      {smallIpl, &kIpl, engine::kSuccess, Reached::kCompleted, true, {nothingWritten}},
-      {smallIpl, &kIpl, engine::kCannotReset, Reached::kLoader, true, {nothingWritten, loader}},
-      {smallIpl, &kIpl, engine::kIllegalBaud, Reached::kNothing, false, {}},
-      {ipl, &kIpl, engine::kSuccess, Reached::kCompleted, true, {}},
-      {fonts, &kFont, engine::kEcpMode, Reached::kNothing, false, {ecp}},
-      {fonts, &kFont, engine::kUsbOpen, Reached::kLoader, true, {portGone, loader}, true},
+      {smallIpl, kIpl, engine::kSuccess, Reached::kCompleted, true, {nothingWritten}},
+      {smallIpl, kIpl, engine::kCannotReset, Reached::kLoader, true, {nothingWritten, loader}},
+      {smallIpl, kIpl, engine::kIllegalBaud, Reached::kNothing, false, {}},
+      {ipl, kIpl, engine::kSuccess, Reached::kCompleted, true, {}},
+      {fonts, kFont, engine::kEcpMode, Reached::kNothing, false, {ecp}},
+      {fonts, kFont, engine::kUsbOpen, Reached::kLoader, true, {portGone, loader}, true},
       {fonts,
-       &kFont,
+       kFont,
        engine::kDataBlockTimeout,
        Reached::kLoader,
        true,
        {printerGone, loader},
        false,
        true},
-      {fonts, &kFont, engine::kSuccess, Reached::kCompleted, true, {}, true, true},
+      {fonts, kFont, engine::kSuccess, Reached::kCompleted, true, {}, true, true},
   };
   for (const Case& c : cases) {
     const Lines hints =

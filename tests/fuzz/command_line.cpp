@@ -32,38 +32,13 @@ bool OneOf(const std::string& text, std::initializer_list<const char*> list) {
   return std::any_of(list.begin(), list.end(), [&](const char* item) { return text == item; });
 }
 
-// The extension the image's file name must carry for a download type.
-const char* Extension(app::DownloadType type) {
-  switch (type) {
-    case app::DownloadType::kMain:
-      return "MFW";
-    case app::DownloadType::kIpl:
-      return "IPL";
-    case app::DownloadType::kFont:
-      return "BIN";
-  }
-  return "";
-}
-
-int FirstSector(app::DownloadType type) {
-  switch (type) {
-    case app::DownloadType::kMain:
-      return engine::kMainFirstSector;
-    case app::DownloadType::kIpl:
-      return engine::kIplFirstSector;
-    case app::DownloadType::kFont:
-      return engine::kFontFirstSector;
-  }
-  return 0;
-}
-
 void CheckRequest(const cli::Options& o, const app::DownloadRequest& r) {
   FUZZ_CHECK(r.imagePath == o.image);
   const std::string name = platform::ToUpper(std::filesystem::path(o.image).filename().string());
   const size_t dot = name.find('.');
   FUZZ_CHECK(dot != std::string::npos);
-  FUZZ_CHECK(name.substr(dot + 1, 3) == Extension(r.type));
-  FUZZ_CHECK(r.firstSector == FirstSector(r.type));
+  FUZZ_CHECK(name.substr(dot + 1, 3) == engine::RowOf(r.type).extension);
+  FUZZ_CHECK(r.firstSector == engine::RowOf(r.type).firstSector);
   switch (r.interface) {
     case app::Interface::kSerial:
       FUZZ_CHECK(o.interface == "serial");

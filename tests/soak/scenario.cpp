@@ -15,10 +15,10 @@ namespace {
 using sim::CommandKind;
 using Rng = std::mt19937_64;
 
-constexpr int kIplFirst = 4;
-constexpr int kMainFirst = 6;
-constexpr int kFontFirst = 18;
-constexpr int64_t kIplSkip = 0x8000;
+constexpr int kIplFirst = engine::kIplFirstSector;
+constexpr int kMainFirst = engine::kMainFirstSector;
+constexpr int kFontFirst = engine::kFontFirstSector;
+constexpr int64_t kIplSkip = engine::kIplSkip;
 
 int Uniform(Rng& rng, int lo, int hi) {
   return std::uniform_int_distribution<int>(lo, hi)(rng);

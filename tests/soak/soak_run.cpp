@@ -162,7 +162,7 @@ class Checker {
 
   void Flash(const std::vector<uint8_t>& image, const std::vector<uint8_t>& before) {
     const bool success = o_.code == engine::kSuccess;
-    int64_t offset = s_.type == app::DownloadType::kIpl ? 0x8000 : 0;
+    int64_t offset = engine::RowOf(s_.type).skip;
     std::vector<bool> planned(sim::kSectorCount + 1, false);
     for (int sector : s_.plan) {
       planned[static_cast<size_t>(sector)] = true;
