@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QImageReader>
@@ -49,16 +51,21 @@ TEST(QtBackendUnits, FileFiltersBecomeQtsNameFilters) {
 }
 
 TEST(QtBackendUnits, TheProgramsTwoIconsAreThere) {
-  for (const int id : {IDI_MAIN, IDI_ABOUT}) {
-    const std::string bytes = IconBytes(id);
-    ASSERT_FALSE(bytes.empty()) << id;
-    QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  // The resource script's icons, as the backend reads them from the
+  // program's Qt resources.
+  for (const char* name : {"quillon.ico", "passbook.ico"}) {
+    QFile file(QStringLiteral(":/quillon/icons/") + QLatin1String(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    QByteArray data = file.readAll();
+    ASSERT_FALSE(data.isEmpty()) << name;
     QBuffer buffer(&data);
     QImageReader reader(&buffer, "ICO");
-    EXPECT_GE(reader.imageCount(), 1) << id;
-    EXPECT_FALSE(reader.read().isNull()) << id;
+    EXPECT_GE(reader.imageCount(), 1) << name;
+    EXPECT_FALSE(reader.read().isNull()) << name;
   }
-  EXPECT_TRUE(IconBytes(1).empty());
+  // And the program has no other.
+  EXPECT_EQ(QDir(QStringLiteral(":/quillon/icons")).entryList(QDir::Files),
+            QStringList({QStringLiteral("passbook.ico"), QStringLiteral("quillon.ico")}));
 }
 
 // A dialog that does nothing but exist.

@@ -106,8 +106,4 @@ int DialogUnitsToPixelsY(int y, int baseY);
 // "Description (*.x);;...".
 std::string QtFileFilter(const std::string& filter);
 
-// The window icon `iconId` of the resource script as an image file's bytes
-// (.ico), or empty when the program has no such icon.
-std::string IconBytes(int iconId);
-
 }  // namespace quillon::ui
