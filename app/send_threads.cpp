@@ -63,8 +63,8 @@ void SendThread::Run() {
 CSend_USBThread::CSend_USBThread()
     : SendThread({2000, /*checksImage=*/false,
                   [](SendThread& t) {
-                    return t.download->DownloadUSB(t.filePath, t.firstSector, t.mainProg,
-                                                   t.iplProg, kUsbChecksumPace,
+                    return t.download->DownloadUSB(t.filePath, t.firstSector, t.mainProg, t.iplProg,
+                                                   kUsbChecksumPace,
                                                    t.notifyWindow->DownloadSectorTable());
                   },
                   1000, platform::WM_USB_SEND_ENDED}) {}

@@ -23,8 +23,8 @@ class SendThread {
 
   // Hands over the job; the thread waits for it before it starts the
   // download.
-  void SetJob(DownloadHost* window, engine::CFlashDownload* download, std::string path,
-              int first, int main, int ipl);
+  void SetJob(DownloadHost* window, engine::CFlashDownload* download, std::string path, int first,
+              int main, int ipl);
   // Whether the thread has posted its end message.
   bool Ended() const { return ended_.load(); }
   // Whether the thread has returned (with or without its end message).

@@ -5,8 +5,8 @@
 #include <string>
 #include <system_error>
 
-#include "engine/result_codes.h"
 #include "engine/download_type.h"
+#include "engine/result_codes.h"
 #include "engine/sector_plan.h"
 #include "platform/text.h"
 

@@ -26,8 +26,8 @@ bool ListHolds(std::string_view list, const std::string& word) {
 std::string BuiltInModelTable() {
   std::string text = "PASSBOOK";
   for (const DownloadTypeRow& row : kDownloadTypes) {
-    text += std::string(",") + row.name + "," + row.letters[0] + "," +
-            std::to_string(row.firstSector);
+    text +=
+        std::string(",") + row.name + "," + row.letters[0] + "," + std::to_string(row.firstSector);
   }
   return text + ".";
 }

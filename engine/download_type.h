@@ -62,8 +62,12 @@ std::optional<DownloadType> TypeOfCommandName(const std::string& name);
 std::string BuiltInModelTable();
 
 // The procedures' flags of a type, and back.
-inline int MainProg(DownloadType type) { return type == DownloadType::kMain ? 1 : 0; }
-inline int IplProg(DownloadType type) { return type == DownloadType::kIpl ? 1 : 0; }
+inline int MainProg(DownloadType type) {
+  return type == DownloadType::kMain ? 1 : 0;
+}
+inline int IplProg(DownloadType type) {
+  return type == DownloadType::kIpl ? 1 : 0;
+}
 DownloadType TypeOfFlags(int mainProg, int iplProg);
 
 // A file name's extension as the types' are compared with it: the first

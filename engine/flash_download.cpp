@@ -352,8 +352,8 @@ int CFlashDownload::DownloadSerial(const std::string& filePath, int first, int m
 
 int CFlashDownload::DownloadParallel(const std::string& filePath, int first, int mainProg,
                                      int iplProg, const uint32_t* sizes) {
-  return Run({Interface::kParallel, filePath, first, TypeOfFlags(mainProg, iplProg),
-              mainProg != 0, iplProg != 0, true, sizes, nullptr});
+  return Run({Interface::kParallel, filePath, first, TypeOfFlags(mainProg, iplProg), mainProg != 0,
+              iplProg != 0, true, sizes, nullptr});
 }
 
 int CFlashDownload::DownloadUSB(const std::string& filePath, int first, int mainProg, int iplProg,

@@ -113,8 +113,9 @@ int CCommPort::OpenParallelPort(const std::string& portName) {
 // ECP in both directions, or nothing: there is no fallback.
 int CCommPort::SetEcpMode() {
   using platform::kModeEcpHwNoIrq;
-  return Negotiate(GetHandle(), kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq) ? 1
-                                                                                              : 0;
+  return Negotiate(GetHandle(), kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq, kModeEcpHwNoIrq)
+             ? 1
+             : 0;
 }
 
 // Nibble mode reads, compatibility mode writes. A driver that grants
@@ -133,7 +134,8 @@ int CCommPort::SetNibbleMode() {
 int CCommPort::SetCompatibilityMode() {
   using platform::kModeCompatibility;
   using platform::kModeNone;
-  return Negotiate(GetHandle(), kModeCompatibility, kModeCompatibility, kModeNone, kModeCompatibility)
+  return Negotiate(GetHandle(), kModeCompatibility, kModeCompatibility, kModeNone,
+                   kModeCompatibility)
              ? 1
              : 0;
 }

@@ -101,8 +101,7 @@ void CReceiveUSBThread::Run() {
   }
 }
 
-CReceiveParallelThread::CReceiveParallelThread(Link& link, int bytes)
-    : ReceiveThread(link, bytes) {
+CReceiveParallelThread::CReceiveParallelThread(Link& link, int bytes) : ReceiveThread(link, bytes) {
   Start(platform::ThreadPriority::kNormal);
 }
 

@@ -45,8 +45,7 @@ uint16_t Word(uint8_t low, uint8_t high) {
 }  // namespace
 
 int CFlashPrinter::WriteFrame(const uint8_t* frame, int length) {
-  return link.Kind() == Interface::kUsb ? WriteUsb(frame, length)
-                                                      : WriteData(frame, length);
+  return link.Kind() == Interface::kUsb ? WriteUsb(frame, length) : WriteData(frame, length);
 }
 
 int CFlashPrinter::WritePrefixAndByte(const uint8_t* prefix, int length, uint8_t argument) {

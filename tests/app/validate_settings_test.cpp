@@ -59,16 +59,12 @@ TEST_F(Validate, FileNames) {
     const char* file;
     int code;
   };
-  for (const Case c : {Case{"MAIN FIRMWARE", "firmware.mfw", 1},
-                       Case{"MAIN FIRMWARE", "FIRMWARE.MFW", 1},
-                       Case{"MAIN FIRMWARE", "firmware.bin", 1020},
-                       Case{"MAIN FIRMWARE", "BINARY FILE", 1020},
-                       Case{"MAIN FIRMWARE", "a.b.mfw", 1020},
-                       Case{"MAIN FIRMWARE", "x.mfwx", 1},
-                       Case{"MAIN FIRMWARE", "x.mf", 1020},
-                       Case{"MAIN FIRMWARE", "", 1020},
-                       Case{"IPL FIRMWARE", "x.mfw", 1020},
-                       Case{"US&EU FONT", "f.BIN", 1}}) {
+  for (const Case c :
+       {Case{"MAIN FIRMWARE", "firmware.mfw", 1}, Case{"MAIN FIRMWARE", "FIRMWARE.MFW", 1},
+        Case{"MAIN FIRMWARE", "firmware.bin", 1020}, Case{"MAIN FIRMWARE", "BINARY FILE", 1020},
+        Case{"MAIN FIRMWARE", "a.b.mfw", 1020}, Case{"MAIN FIRMWARE", "x.mfwx", 1},
+        Case{"MAIN FIRMWARE", "x.mf", 1020}, Case{"MAIN FIRMWARE", "", 1020},
+        Case{"IPL FIRMWARE", "x.mfw", 1020}, Case{"US&EU FONT", "f.BIN", 1}}) {
     in.typeText = c.type;
     in.fileText = c.file;
     EXPECT_EQ(Check(), c.code) << c.type << " / " << c.file;
@@ -83,16 +79,13 @@ TEST_F(Validate, SerialPortAndLineSettings) {
     const char* stop;
     int code;
   };
-  for (const Case c : {Case{"", "NONE", "38400", "1", 1013}, Case{"COM21", "NONE", "38400", "1", 1013},
-                       Case{"COM0", "NONE", "38400", "1", 1013},
-                       Case{"LPT1", "NONE", "38400", "1", 1013},
-                       Case{"COM20", "MARK", "38400", "1", 1014},
-                       Case{"COM2", "odd", "38400", "1", 1},
-                       Case{"COM2", "NONE", "14400", "1", 1015},
-                       Case{"COM2", "NONE", "1200", "1", 1},
-                       Case{"COM2", "NONE", "115200", "2", 1},
-                       Case{"COM2", "NONE", "9600", "1.5", 1016},
-                       Case{"COM2", "NONE", "9600", "", 1016}}) {
+  for (const Case c :
+       {Case{"", "NONE", "38400", "1", 1013}, Case{"COM21", "NONE", "38400", "1", 1013},
+        Case{"COM0", "NONE", "38400", "1", 1013}, Case{"LPT1", "NONE", "38400", "1", 1013},
+        Case{"COM20", "MARK", "38400", "1", 1014}, Case{"COM2", "odd", "38400", "1", 1},
+        Case{"COM2", "NONE", "14400", "1", 1015}, Case{"COM2", "NONE", "1200", "1", 1},
+        Case{"COM2", "NONE", "115200", "2", 1}, Case{"COM2", "NONE", "9600", "1.5", 1016},
+        Case{"COM2", "NONE", "9600", "", 1016}}) {
     in.portText = c.port;
     in.parityText = c.parity;
     in.baudText = c.baud;

@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
-
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -27,9 +26,7 @@ namespace {
 
 class InterruptsTest : public ::testing::Test {
  protected:
-  InterruptsTest() {
-    PrepareInterrupts();
-  }
+  InterruptsTest() { PrepareInterrupts(); }
   ~InterruptsTest() override { std::fclose(out_); }
 
   // What the progress display has shown so far.

@@ -88,7 +88,8 @@ TEST_F(NoRegularFile, AFifoASocketOrADeviceIsRefusedAt1007WithoutWaiting) {
     EXPECT_TRUE(emulated.line->Closed());  // the check closes the port it refuses for
     EXPECT_EQ(WithinASecond(
                   [&] {
-                    return download->DownloadSerial(image.string(), 6, 1, 0, flashSectorSizes, {"sim"});
+                    return download->DownloadSerial(image.string(), 6, 1, 0, flashSectorSizes,
+                                                    {"sim"});
                   },
                   fifo),
               kUnableToOpenFile);

@@ -171,7 +171,8 @@ TEST_F(Serial, TheUsersLineSettingsOnlyServeTheSwitch) {
   ASSERT_EQ(download->OpenSerialPort("sim", 9600, "EVEN", 2), kSuccess);
   EXPECT_EQ(emulated.line->State().BaudRate, 9600u);
   EXPECT_EQ(emulated.line->State().Parity, platform::kEvenParity);
-  ASSERT_EQ(download->DownloadSerial(WriteImage("f.bin", Pattern(10)), 18, 0, 0, flashSectorSizes, SerialSettings{"sim", 9600, "EVEN", 2}),
+  ASSERT_EQ(download->DownloadSerial(WriteImage("f.bin", Pattern(10)), 18, 0, 0, flashSectorSizes,
+                                     SerialSettings{"sim", 9600, "EVEN", 2}),
             kSuccess);
   const platform::Dcb after = emulated.line->State();
   EXPECT_EQ(after.BaudRate, 38400u);

@@ -95,8 +95,7 @@ TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
   MakePrinter();
   ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
   emulated.line->SetWriteFails(true);
-  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}),
-            kCannotSwitch);
+  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}), kCannotSwitch);
   download->EndDownload();
 
   engine::CFlashDownload second(ports::Interface::kSerial);
@@ -140,8 +139,7 @@ TEST_F(SerialFailure, APortThatDoesNotComeBackAfterTheSwitch) {
     platform::SetSimulatorFactory(
         [](const std::string&, platform::DeviceClass) { return nullptr; });
   });
-  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}),
-            kSerialHandle);
+  EXPECT_EQ(download->DownloadSerial(Main(), 6, 1, 0, flashSectorSizes, {"sim"}), kSerialHandle);
   // 40 attempts: open, 50 ms, and 1000 ms before the next.
   const auto t = Timeline();
   ASSERT_GE(t.size(), 81u);
@@ -155,8 +153,9 @@ TEST_F(SerialFailure, AMissingImageClosesThePort) {
   ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
   EXPECT_EQ(download->CheckImageFile((dir / "missing.mfw").string()), kUnableToOpenFile);
   EXPECT_TRUE(emulated.line->Closed());
-  EXPECT_EQ(download->DownloadSerial((dir / "missing.mfw").string(), 6, 1, 0, flashSectorSizes, {"sim"}),
-            kUnableToOpenFile);
+  EXPECT_EQ(
+      download->DownloadSerial((dir / "missing.mfw").string(), 6, 1, 0, flashSectorSizes, {"sim"}),
+      kUnableToOpenFile);
   EXPECT_EQ(download->CheckImageFile(dir.string()), kUnableToOpenFile);  // a folder is no image
   EXPECT_EQ(download->CheckImageFile(Main()), kSuccess);
 }
@@ -171,8 +170,7 @@ TEST_F(SerialFailure, AnImageCutShortDuringTheDownloadStopsBeforeItsNextBlock) {
   OnStatus("Calculating checksum", [&] { std::filesystem::resize_file(path, 0); });
 
   ASSERT_EQ(download->OpenSerialPort("sim", 38400, "NONE", 1), kSuccess);
-  EXPECT_EQ(download->DownloadSerial(path, 6, 1, 0, flashSectorSizes, {"sim"}),
-            kDataFileError);
+  EXPECT_EQ(download->DownloadSerial(path, 6, 1, 0, flashSectorSizes, {"sim"}), kDataFileError);
   download->EndDownload();
   EXPECT_EQ(Commands(),
             (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7", "checksum"}));

@@ -38,7 +38,6 @@
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
 #include "ports/link.h"
-#include "ports/link.h"
 #include "protocol/crc.h"
 #include "support/pattern.h"
 #include "support/sim_factory.h"
@@ -264,20 +263,23 @@ int Download(ports::Interface iface, const Image& image, Type type,
     case ports::Interface::kSerial:
       code = download.OpenSerialPort("sim", 38400, "NONE", 1);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadSerial(image.path, first, mainProg, iplProg, engine::flashSectorSizes, engine::SerialSettings{"sim", 38400, "NONE", 1});
+      code = download.DownloadSerial(image.path, first, mainProg, iplProg, engine::flashSectorSizes,
+                                     engine::SerialSettings{"sim", 38400, "NONE", 1});
       break;
     case ports::Interface::kParallel:
       code = download.OpenParallelPrinter("sim", iplProg);
       if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadParallel(image.path, first, mainProg, iplProg, engine::flashSectorSizes);
+      code =
+          download.DownloadParallel(image.path, first, mainProg, iplProg, engine::flashSectorSizes);
       break;
     case ports::Interface::kUsb:
       platform::SetUsbPrinterPath("sim");
       code = download.ConnectUsbPrinter();
       if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
       if (code != engine::kSuccess) return code;
-      code = download.DownloadUSB(image.path, first, mainProg, iplProg, 2, engine::flashSectorSizes);
+      code =
+          download.DownloadUSB(image.path, first, mainProg, iplProg, 2, engine::flashSectorSizes);
       break;
   }
   download.EndDownload();

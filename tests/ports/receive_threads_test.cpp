@@ -198,8 +198,7 @@ class InstantEmptyReads final : public platform::ForwardingDevice {
 
 TEST_F(ReceiveThreadTest, UsbReadsThatCompleteAtOnceWithNothingComeEvery50Ms) {
   // `usb` notes each read the wrapper hands on.
-  const platform::Handle own =
-      usbLink.Handle();
+  const platform::Handle own = usbLink.Handle();
   usbLink.SetHandle(platform::RegisterDevice(std::make_shared<InstantEmptyReads>(usb)));
   auto thread = std::make_unique<CReceiveUSBThread>(2, usbLink);
   platform::Pause(1000);

@@ -163,7 +163,9 @@ class AnswerPaths : public ::testing::Test {
     return printer->EraseFlashSector(kEraseSectorPrefix, 2, static_cast<uint8_t>(sector));
   }
   int LineStatus(int& stdModel) { return printer->CheckLineStatus(kLineStatusFrame, 2, stdModel); }
-  int Checksum(uint16_t& value) { return printer->AcknowledgeChecksum(kAckChecksumFrame, 2, value); }
+  int Checksum(uint16_t& value) {
+    return printer->AcknowledgeChecksum(kAckChecksumFrame, 2, value);
+  }
   int Recalc(uint16_t& value) { return printer->RecalculateCrc(kRecalculateCrcFrame, 2, value); }
   // A data block of `pieces.size()` pieces, all as long as the first.
   int Block(std::vector<Bytes>& pieces) {
@@ -171,7 +173,7 @@ class AnswerPaths : public ::testing::Test {
     for (size_t j = 0; j < pieces.size(); ++j) p[j] = pieces[j].data();
     const int pieceLength = static_cast<int>(pieces.front().size());
     return printer->SendDataBlock(kDataBlockPrefix, 2, 0, static_cast<uint32_t>(pieceLength) * 4u,
-                                 pieceLength, p, nullptr);
+                                  pieceLength, p, nullptr);
   }
 
   // The write calls (their sizes) and the bytes on the line since `calls`

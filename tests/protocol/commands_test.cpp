@@ -21,8 +21,7 @@ class Commands : public ::testing::Test {
   sim::EmulatedLine printerLine;
   CFlashPrinter printer{ports::Interface::kSerial};
 
-  void SetUp() override {
-  }
+  void SetUp() override {}
   void TearDown() override { printer.ClosePort(); }
 
   // Connects to a printer that is already in download mode.

@@ -358,7 +358,8 @@ RunResult RunScenario(const Scenario& s, const std::filesystem::path& dir, bool 
       }
       // No handle of the printer is left registered.
       const std::pair<const char*, platform::Handle> handles[] = {
-          {"the port", download.printer ? download.printer->GetHandle() : platform::kInvalidHandle}};
+          {"the port",
+           download.printer ? download.printer->GetHandle() : platform::kInvalidHandle}};
       for (const auto& [what, handle] : handles) {
         if (handle != platform::kInvalidHandle && handle != platform::kNoHandle &&
             platform::DeviceOf(handle)) {

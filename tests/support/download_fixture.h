@@ -135,8 +135,8 @@ class SerialDownload : public ::testing::Test {
     if (download->Kind() != ports::Interface::kSerial) Use(ports::Interface::kSerial);
     int code = download->OpenSerialPort("sim", baud, parity, 1);
     if (code != engine::kSuccess) return code;
-    code = download->DownloadSerial(path, engine::firstSector(mainProg, iplProg), mainProg,
-                                    iplProg, engine::flashSectorSizes,
+    code = download->DownloadSerial(path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
+                                    engine::flashSectorSizes,
                                     engine::SerialSettings{"sim", baud, parity, 1});
     download->EndDownload();
     return code;

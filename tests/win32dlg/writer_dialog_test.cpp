@@ -39,9 +39,7 @@ class Win32WriterDialog : public testing::Win32Test {
   std::unique_ptr<testing::UiThread> ui;
   ui::WindowHandle main = kNoWindow;
 
-  void SetUp() override {
-    Win32Test::SetUp();
-  }
+  void SetUp() override { Win32Test::SetUp(); }
   void TearDown() override {
     if (ui && !ui->Finished() && main != kNoWindow) {
       // A failed test may leave dialogs open: close them as the user could.
