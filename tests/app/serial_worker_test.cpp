@@ -11,7 +11,7 @@ namespace {
 
 class RecordingHost : public DownloadHost {
  public:
-  testing::StatusWindow messages;
+  testing::RecordingWindow messages;
   std::vector<int> shown;
   std::mutex mutex;
 

@@ -41,6 +41,7 @@
 #include "protocol/crc.h"
 #include "support/pattern.h"
 #include "support/sim_factory.h"
+#include "support/recording_window.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -198,14 +199,6 @@ class HostilePrinter final : public platform::SerialPeer {
   std::vector<Block> blocks_;
 };
 
-// The main window as far as a download needs one: it takes the progress
-// and the result and shows nothing.
-class Window final : public platform::MessageWindow {
- public:
-  intptr_t Send(uint32_t, uintptr_t, intptr_t) override { return 0; }
-  bool Post(uint32_t, uintptr_t, intptr_t) override { return true; }
-};
-
 // The image of each type, written once, and where its bytes belong.
 struct Image {
   std::string path;
@@ -347,7 +340,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int code = 0;
   {
-    Window window;
+    testing::RecordingWindow window;
     engine::CFlashDownload download(iface);
     download.SetWindow(&window);
     code = Download(iface, image, type, download);

@@ -22,64 +22,12 @@
 #include "ports/link.h"
 #include "sim/emulated_line.h"
 #include "support/counting_device.h"
+#include "support/recording_window.h"
 #include "support/pattern.h"
 #include "support/sim_factory.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::testing {
-
-// A main window that keeps a copy of every message and status record it is
-// shown.
-class StatusWindow : public platform::MessageWindow {
- public:
-  struct Message {
-    uint32_t id;
-    uintptr_t wParam;
-    intptr_t lParam;
-  };
-  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard lock(mutex_);
-    messages_.push_back({id, wParam, lParam});
-    if (id == platform::WM_PROGRESS_STATUS) {
-      statuses_.push_back(*reinterpret_cast<const engine::StatusRecord*>(lParam));
-    }
-    if (onSend) onSend(id, lParam);
-    return 0;
-  }
-  bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard lock(mutex_);
-    posted_.push_back({id, wParam, lParam});
-    return true;
-  }
-  std::vector<engine::StatusRecord> Statuses() {
-    std::lock_guard lock(mutex_);
-    return statuses_;
-  }
-  std::vector<Message> Messages() {
-    std::lock_guard lock(mutex_);
-    return messages_;
-  }
-  std::vector<Message> Posted() {
-    std::lock_guard lock(mutex_);
-    return posted_;
-  }
-  // Status texts in order, without repeats of the same text in a row.
-  std::vector<std::string> Texts() {
-    std::vector<std::string> out;
-    for (const auto& s : Statuses()) {
-      if (out.empty() || out.back() != s.statusText) out.push_back(s.statusText);
-    }
-    return out;
-  }
-  // Runs on every send, with the window's lock held.
-  std::function<void(uint32_t id, intptr_t lParam)> onSend;
-
- private:
-  std::mutex mutex_;
-  std::vector<Message> messages_;
-  std::vector<Message> posted_;
-  std::vector<engine::StatusRecord> statuses_;
-};
 
 class SerialDownload : public ::testing::Test {
  protected:
@@ -87,7 +35,7 @@ class SerialDownload : public ::testing::Test {
   platform::ScopedClock scope{clock};
   sim::EmulatorOptions options;
   sim::EmulatedLine emulated;
-  StatusWindow window;
+  RecordingWindow window;
   // A serial download until a test runs another interface's.
   std::unique_ptr<engine::CFlashDownload> download =
       std::make_unique<engine::CFlashDownload>(ports::Interface::kSerial);
