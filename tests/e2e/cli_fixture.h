@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "support/scratch_dir.h"
 
 namespace quillon::cli {
 
@@ -31,14 +32,8 @@ inline std::string LastLine(const std::string& text) {
 
 class Cli : public ::testing::Test {
  protected:
-  fs::path dir;
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("quillon-cli-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
+  testing::ScratchDir scratch;
+  const fs::path dir = scratch.Path();
   // An image whose bytes follow a pattern; another `seed`, another pattern.
   std::string Image(const std::string& name, size_t size, int seed = 3) {
     std::vector<char> data(size);

@@ -23,6 +23,7 @@
 #include "res/resource.h"
 #include "sim/printer_emulator.h"
 #include "support/main_dialog.h"
+#include "support/scratch_dir.h"
 #include "ui/dialog.h"
 
 namespace quillon::app {
@@ -42,17 +43,12 @@ std::string Message(int code) {
 
 class QtWriterDialog : public ::testing::Test {
  protected:
-  std::filesystem::path dir;
+  testing::ScratchDir scratch;
+  const std::filesystem::path dir = scratch.Path();
   std::unique_ptr<CWriterApp> app;
   std::atomic<bool> ended{false};
   ui::WindowHandle main = ui::kNoWindow;
 
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("quillon-qt-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
   void TearDown() override {
     if (app && !ended) {
       // A failed test may leave the program running: end it as the user
@@ -65,8 +61,6 @@ class QtWriterDialog : public ::testing::Test {
       Act([this] { QtGuiBackend().EndDialog(main, -1); });
       WaitForGui([this] { return ended.load(); }, 10000);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
     unsetenv("QUILLON_COM1");
   }
 
@@ -88,11 +82,7 @@ class QtWriterDialog : public ::testing::Test {
     return OnGuiGet([=, this] { return Control(id)->isEnabled(); });
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return scratch.Write(name, bytes);
   }
 };
 

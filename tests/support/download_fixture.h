@@ -22,8 +22,9 @@
 #include "ports/link.h"
 #include "sim/emulated_line.h"
 #include "support/counting_device.h"
-#include "support/recording_window.h"
 #include "support/pattern.h"
+#include "support/recording_window.h"
+#include "support/scratch_dir.h"
 #include "support/sim_factory.h"
 #include "support/virtual_clock.h"
 
@@ -39,18 +40,12 @@ class SerialDownload : public ::testing::Test {
   // A serial download until a test runs another interface's.
   std::unique_ptr<engine::CFlashDownload> download =
       std::make_unique<engine::CFlashDownload>(ports::Interface::kSerial);
-  std::filesystem::path dir;
+  ScratchDir scratch;
+  const std::filesystem::path dir = scratch.Path();
 
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("quillon-engine-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
   void TearDown() override {
     platform::SetSimulatorFactory(nullptr);
     platform::SetUsbPrinterPath("");
-    std::filesystem::remove_all(dir);
   }
 
   // Makes the printer (call once options are set up). As a parallel port or
@@ -70,11 +65,7 @@ class SerialDownload : public ::testing::Test {
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
   std::shared_ptr<DeviceCalls> portCalls = std::make_shared<DeviceCalls>();
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
-    const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-    return path.string();
+    return scratch.Write(name, data);
   }
   // The worker's sequence: open the port, run the procedure, end.
   int Run(const std::string& path, int mainProg, int iplProg, const std::string& parity = "NONE",

@@ -23,6 +23,7 @@
 #include "sim/emulated_line.h"
 #include "support/memory_desktop.h"
 #include "support/pattern.h"
+#include "support/scratch_dir.h"
 #include "support/sim_factory.h"
 #include "support/ui_thread.h"
 #include "support/virtual_clock.h"
@@ -31,7 +32,8 @@ namespace quillon::testing {
 
 class WriterFixture : public ::testing::Test, protected MemoryDesktop {
  protected:
-  std::filesystem::path dir;
+  ScratchDir scratch;
+  const std::filesystem::path dir = scratch.Path();
   sim::EmulatorOptions options;
   sim::EmulatedLine emulated;
   std::unique_ptr<app::CWriterApp> app;
@@ -42,10 +44,6 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
   std::vector<engine::StatusRecord> statuses_;
 
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("quillon-dialog-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(Devices());
     MapCom1("sim");
     backend.SetMessageObserver([this](const ui::MessageRecord& m) {
@@ -66,7 +64,6 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     MapCom1("");
     MapPort("QUILLON_LPT1", "");
     platform::SetUsbPrinterPath("");
-    std::filesystem::remove_all(dir);
   }
 
   // Starts the program; returns once its main dialog is up.
@@ -119,11 +116,7 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
 #endif
   }
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
-    const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-    return path.string();
+    return scratch.Write(name, data);
   }
 
   // The main dialog's state.

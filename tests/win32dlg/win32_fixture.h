@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "support/scratch_dir.h"
 #include "support/win32/win32_probe.h"
 #include "ui/backend.h"
 #include "ui/dialog.h"
@@ -80,18 +81,8 @@ class Win32Test : public ::testing::Test {
   ui::Win32Backend backend;
   ui::ScopedBackend installed{backend};
   probe::CommonDialogWatcher watcher;
-  std::filesystem::path dir;
-
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("quillon-win32-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::filesystem::create_directories(dir);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  ScratchDir scratch;
+  const std::filesystem::path dir = scratch.Path();
 
   std::string WriteFile(const std::string& name, size_t size) {
     const auto path = dir / name;
