@@ -49,7 +49,6 @@ void ReceiveThread::Start(platform::ThreadPriority priority) {
         startedEvent.Set();
         Run();
         platform::GetClock().Update([this] { runDone_ = true; });
-        ended_.store(true);
       },
       priority);
 }

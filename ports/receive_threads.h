@@ -4,7 +4,6 @@
 // bytes into the link's answer buffer, sets the link's answer event and
 // ends.
 
-#include <atomic>
 #include <memory>
 
 #include "platform/event.h"
@@ -22,8 +21,6 @@ class ReceiveThread {
   ReceiveThread(const ReceiveThread&) = delete;
   ReceiveThread& operator=(const ReceiveThread&) = delete;
 
-  // Whether the thread has done its work.
-  bool Ended() const { return ended_.load(); }
   // Asks the thread to stop and waits until it no longer reads: a thread
   // stopped while a read is out would take the answer to the next command.
   void Stop();
@@ -43,7 +40,6 @@ class ReceiveThread {
   void Finish();
 
  private:
-  std::atomic<bool> ended_{false};
   bool runDone_ = false;  // guarded by the clock's lock
   std::unique_ptr<platform::Thread> thread_;
 };

@@ -143,6 +143,7 @@ class AnswerPaths : public ::testing::Test {
   // switched into download mode first.
   void OverUsb() { Connect(ports::Interface::kUsb, platform::DeviceClass::kUsbPrinter); }
   void OverParallel() { Connect(ports::Interface::kParallel, platform::DeviceClass::kParallel); }
+  void Over(bool usb) { usb ? OverUsb() : OverParallel(); }
   void Connect(ports::Interface iface, platform::DeviceClass device) {
     if (printer) printer->ClosePort();
     printer = std::make_unique<CFlashPrinter>(iface);
@@ -451,11 +452,7 @@ TEST_F(AnswerPaths, AFailedFrameWriteAsksForNoAnswer) {
   for (const bool usb : {true, false}) {
     SCOPED_TRACE(usb ? "usb" : "parallel");
     Scripted();
-    if (usb) {
-      OverUsb();
-    } else {
-      OverParallel();
-    }
+    Over(usb);
     line->SetWriteFails(true);
     int stdModel = 7;
     uint16_t value = 9;
@@ -559,11 +556,7 @@ TEST_F(AnswerPaths, OverUsbAndParallelSelectEraseAndDataNeedAck) {
   for (const bool usb : {true, false}) {
     SCOPED_TRACE(usb ? "usb" : "parallel");
     Scripted();
-    if (usb) {
-      OverUsb();
-    } else {
-      OverParallel();
-    }
+    Over(usb);
     const size_t selectBytes = 3;
     const size_t blockBytes = 6 + 512;
     std::vector<Bytes> pieces = {Pattern(512, 3)};
