@@ -7,9 +7,6 @@ namespace quillon::app {
 
 namespace {
 
-// The USB printer settles for a second after it has been opened.
-constexpr uint32_t kAfterUsbOpenMs = 1000;
-
 int ConnectUsb(const DownloadRequest& request, engine::CFlashDownload& download) {
   const int code = download.ConnectUsbPrinter();
   if (code != engine::kSuccess) return code;

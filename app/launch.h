@@ -14,6 +14,9 @@
 
 namespace quillon::app {
 
+// The USB printer settles for a second after the launch has opened it.
+inline constexpr uint32_t kAfterUsbOpenMs = 1000;
+
 // Gets the printer ready for the download's thread, on the calling thread,
 // and makes `host` the download's window. Over USB the printer is
 // connected, then after 1000 ms the image is checked; the parallel port is

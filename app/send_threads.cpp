@@ -61,16 +61,16 @@ void SendThread::Run() {
 }
 
 CSend_USBThread::CSend_USBThread()
-    : SendThread({2000, /*checksImage=*/false,
+    : SendThread({kUsbSendStartMs, /*checksImage=*/false,
                   [](SendThread& t) {
                     return t.download->DownloadUSB(t.filePath, t.firstSector, t.mainProg, t.iplProg,
                                                    kUsbChecksumPace,
                                                    t.notifyWindow->DownloadSectorTable());
                   },
-                  1000, platform::WM_USB_SEND_ENDED}) {}
+                  kUsbSendEndMs, platform::WM_USB_SEND_ENDED}) {}
 
 CSendParallelThread::CSendParallelThread()
-    : SendThread({1000, /*checksImage=*/true,
+    : SendThread({kParallelSendStartMs, /*checksImage=*/true,
                   [](SendThread& t) {
                     return t.download->DownloadParallel(t.filePath, t.firstSector, t.mainProg,
                                                         t.iplProg,

@@ -64,6 +64,12 @@ class SendThread {
   std::unique_ptr<platform::Thread> thread_;
 };
 
+// The send threads' own pauses: before each looks at its job, and over USB
+// between the result and the end message.
+inline constexpr uint32_t kUsbSendStartMs = 2000;
+inline constexpr uint32_t kParallelSendStartMs = 1000;
+inline constexpr uint32_t kUsbSendEndMs = 1000;
+
 // 2000 ms, then DownloadUSB on the USB printer opened by the launch.
 class CSend_USBThread final : public SendThread {
  public:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/procedure_timing.h"
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
 #include "platform/clock.h"
@@ -16,6 +17,7 @@ using platform::kInvalidHandle;
 using platform::kNoHandle;
 using ports::Interface;
 using namespace protocol;
+using namespace timing;
 
 namespace {
 
@@ -38,49 +40,6 @@ constexpr uint32_t kPacedChecksumDivisor = 20;
 constexpr int kIplRestartWeight = 1850;
 constexpr int kRecalculateWeight = 500;
 constexpr int kResetWeight = 6400;
-
-// The printer's flash loader, once switched to, needs time to start: whole
-// seconds on the serial line (the port is then reopened), fixed pauses over
-// the parallel port and USB.
-constexpr int kSerialLoaderStartSeconds = 5;
-constexpr uint32_t kParallelLoaderStartMs = 7000;
-constexpr uint32_t kUsbLoaderStartMs = 8000;
-// The serial loader speaks 38400 baud, 8N1, whatever the user chose.
-constexpr int kLoaderBaud = 38400;
-// Reopening the serial port after the switch: 50 ms before and after each
-// open, 1000 ms more after a failed one, at most 40 opens.
-constexpr uint32_t kReopenPauseMs = 50;
-constexpr uint32_t kReopenRetryMs = 1000;
-constexpr int kReopenAttempts = 40;
-
-// The line check: at most 30 attempts. The parallel port's modes are set
-// again after the second silent attempt, the USB printer reconnected after
-// the fourth.
-constexpr int kLineCheckAttempts = 30;
-constexpr int kParallelModeRecoveryAttempt = 2;
-constexpr int kUsbReconnectAttempt = 4;
-
-// Read and write time-outs (the total of one call).
-constexpr uint32_t kSwitchReadMs = 1500;
-constexpr uint32_t kLineCheckWriteMs = 1000;
-constexpr uint32_t kSectorReadMs = 60000;
-constexpr uint32_t kRestartReadMs = 1000;
-
-// Over the serial line and USB the printer gets a second between selecting
-// a sector and its data.
-constexpr uint32_t kAfterSelectMs = 1000;
-
-// The IPL restart after the first IPL sector: whole seconds, then the
-// interface's own recovery before the line is checked again.
-constexpr int kIplRestartSeconds = 9;
-constexpr uint32_t kParallelModePauseMs = 1000;      // before each of the two modes
-constexpr uint32_t kParallelAfterRestartMs = 10000;  // then before the line check
-constexpr uint32_t kUsbAfterRestartMs = 5000;        // then the printer is reconnected
-
-// Over USB, a second before the CRC recalculation.
-constexpr uint32_t kUsbBeforeRecalculateMs = 1000;
-// After the reset, before the download counts as done.
-constexpr int kAfterResetSeconds = 5;
 
 }  // namespace
 

@@ -22,9 +22,9 @@ int CCommPort::SetReadTimeouts(uint32_t totalMs) {
 
 int CCommPort::SetWriteTimeouts(uint32_t totalMs) {
   platform::GetLineTimeouts(GetHandle(), commTimeouts);
-  commTimeouts.ReadIntervalTimeout = 2000;
-  commTimeouts.ReadTotalTimeoutMultiplier = 2000;
-  commTimeouts.ReadTotalTimeoutConstant = 3000;
+  commTimeouts.ReadIntervalTimeout = timing::kLineCheckReadPerByteMs;
+  commTimeouts.ReadTotalTimeoutMultiplier = timing::kLineCheckReadPerByteMs;
+  commTimeouts.ReadTotalTimeoutConstant = timing::kLineCheckReadConstantMs;
   commTimeouts.WriteTotalTimeoutMultiplier = 250;
   commTimeouts.WriteTotalTimeoutConstant = totalMs;
   return platform::SetLineTimeouts(GetHandle(), commTimeouts) ? 1 : 0;

@@ -10,14 +10,9 @@
 namespace quillon::ports {
 
 using platform::kInvalidHandle;
+using namespace timing;
 
 namespace {
-
-// Between the write calls of a serial or parallel buffer.
-constexpr uint32_t kAfterWriteCallMs = 100;
-constexpr int kWriteCalls = 3;
-// After the USB printer was reconnected, before the chunk goes again.
-constexpr uint32_t kAfterReconnectMs = 1000;
 
 int Clamp(int bytes) {
   return std::clamp(bytes, 0, kAnswerBufferSize);

@@ -20,6 +20,25 @@ enum class Interface { kSerial, kParallel, kUsb };
 // The answer buffer: an answer longer than this is cut down to it.
 inline constexpr int kAnswerBufferSize = 300;
 
+namespace timing {
+// Between the write calls of a serial or parallel buffer, and how many calls
+// one buffer may take.
+inline constexpr uint32_t kAfterWriteCallMs = 100;
+inline constexpr int kWriteCalls = 3;
+// After the USB printer was reconnected, before the chunk goes again.
+inline constexpr uint32_t kAfterReconnectMs = 1000;
+// A USB receive thread's pace: its start pause, the longest wait of one
+// read, and the pause after a read that completed.
+inline constexpr uint32_t kUsbReadPaceMs = 50;
+// A parallel receive thread's pause after a read (and, at most, after one
+// that found nothing).
+inline constexpr uint32_t kParallelReadPauseMs = 750;
+// The serial line's read time-outs while the write time-outs are set (the
+// line check): per byte, and the constant part.
+inline constexpr uint32_t kLineCheckReadPerByteMs = 2000;
+inline constexpr uint32_t kLineCheckReadConstantMs = 3000;
+}  // namespace timing
+
 class Link {
  public:
   explicit Link(Interface iface);

@@ -14,9 +14,8 @@ namespace {
 // it is cut down to it.
 constexpr int kLocalBufferSize = 300;
 
-// The USB receive thread's pace: its start pause, the longest wait of one
-// read, and the pause after a read that completed.
-constexpr uint32_t kUsbPaceMs = 50;
+constexpr uint32_t kUsbPaceMs = timing::kUsbReadPaceMs;
+constexpr uint32_t kParallelPauseMs = timing::kParallelReadPauseMs;
 
 int ClampCount(int bytes) {
   return std::clamp(bytes, 0, kLocalBufferSize);
@@ -124,14 +123,14 @@ void CReceiveParallelThread::Run() {
     if (!ok) return;
     if (n == 0) {
       // Nothing yet: look again in 750 ms, or as soon as a stop comes.
-      m_hEventKill.Wait(750);
+      m_hEventKill.Wait(kParallelPauseMs);
       continue;
     }
     n = std::min<uint32_t>(n, static_cast<uint32_t>(remaining));
     link.StoreAnswer(received, local, n);
     received += static_cast<int>(n);
     remaining -= static_cast<int>(n);
-    platform::Pause(750);
+    platform::Pause(kParallelPauseMs);
     if (remaining == 0) {
       link.AnswerEvent().Set();
       return;

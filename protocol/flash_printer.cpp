@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "protocol/answer_timing.h"
 #include "protocol/frames.h"
 
 namespace quillon::protocol {
@@ -12,30 +13,9 @@ namespace quillon::protocol {
 using platform::WM_PROGRESS_AUTOSTEP;
 using platform::WM_PROGRESS_SETPOS;
 using ports::Interface;
+using namespace timing;
 
 namespace {
-
-// How long an answer over USB or the parallel port may take, in whole
-// seconds of the wall clock.
-constexpr int kAckSeconds = 30;
-constexpr int kLineStatusSeconds = 4;
-constexpr int kChecksumSeconds = 50;
-constexpr int kRecalcSeconds = 80;
-
-// Over USB the printer is not asked for a checksum until it has had 10 s to
-// compute it...
-constexpr uint32_t kUsbChecksumSettleMs = 10000;
-// ...nor for the CRC of the whole flash until it has had 50 s, waited as
-// 50 pauses of one second.
-constexpr int kUsbRecalcSettlePauses = 50;
-constexpr uint32_t kUsbRecalcSettlePauseMs = 1000;
-
-// On the serial line the CRC recalculation's first answer byte is polled
-// for: a pause of one second before each read of up to 2 s, at most 101
-// times (the printer takes well over a minute).
-constexpr int kSerialRecalcPolls = 101;
-constexpr uint32_t kSerialRecalcPollPauseMs = 1000;
-constexpr uint32_t kSerialRecalcReadMs = 2000;
 
 // A 16-bit answer value, low byte first.
 uint16_t Word(uint8_t low, uint8_t high) {

@@ -1,58 +1,45 @@
 #include "soak/deadlines.h"
 
+#include "app/launch.h"
+#include "app/send_threads.h"
+#include "app/serial_worker.h"
+#include "engine/procedure_timing.h"
+#include "ports/link.h"
+#include "protocol/answer_timing.h"
+
 namespace quillon::soak {
 
 namespace {
 
-// ---- The procedure's own waits.
-constexpr int64_t kLineCheckAttempts = 30;
-constexpr int64_t kAfterWriteMs = 100;  // each write call on the serial line and parallel port
-constexpr int64_t kBeforeResultMs = 500;
-constexpr int64_t kAfterSelectMs = 1000;  // serial line and USB
-constexpr int64_t kIplRestartSeconds = 9;
-constexpr int64_t kAfterResetSeconds = 5;
+// The product's own waits, attempts and time-outs; the bound below is made
+// of them by a formula of its own.
+using namespace engine::timing;
+using namespace protocol::timing;
+using namespace ports::timing;
 
-// ---- Serial line.
-constexpr int64_t kSerialLoaderStartSeconds = 5;
-constexpr int64_t kReopenPauseMs = 50;
-constexpr int64_t kReopenRetryMs = 1000;
-constexpr int64_t kReopenAttempts = 40;
-// A one-byte read: during the line check 2000 x 1 + 3000 (the time-outs set
-// with the write time-out), in the sector loop 60000, after the IPL restart
-// 1000, while the CRC is recalculated 2000.
-constexpr int64_t kLineCheckReadMs = 2000 + 3000;
-constexpr int64_t kSectorReadMs = 60000;
-constexpr int64_t kRestartReadMs = 1000;
-constexpr int64_t kRecalcReadMs = 2000;
-constexpr int64_t kRecalcPolls = 101;
-constexpr int64_t kRecalcPollPauseMs = 1000;
-
-// ---- Parallel port and USB: the answer waits of the receive threads, in
-// whole seconds of the wall clock (N seconds last less than N + 1).
-constexpr int64_t kLineStatusSeconds = 4;
-constexpr int64_t kAckSeconds = 30;
-constexpr int64_t kChecksumSeconds = 50;
-constexpr int64_t kRecalcSeconds = 80;
-// A parallel receive thread pauses 750 ms after each read that found bytes;
-// a stop waits for that pause.
-constexpr int64_t kParallelReadPauseMs = 750;
-constexpr int64_t kParallelStartMs = 1000;  // the send thread's first pause
-constexpr int64_t kParallelLoaderStartMs = 7000;
-constexpr int64_t kParallelModePauseMs = 1000;
-constexpr int64_t kParallelAfterRestartMs = 10000;
-// A USB receive thread replaced by the next one costs 1000 ms; it reads in
-// waits of 50 ms with 50 ms pauses, which a stop waits for.
-constexpr int64_t kUsbReplaceMs = 1000;
-constexpr int64_t kUsbReadStepMs = 50 + 50;
-constexpr int64_t kUsbAfterOpenMs = 1000;  // the launch
-constexpr int64_t kUsbStartMs = 2000;      // the send thread's first pause
-constexpr int64_t kUsbEndMs = 1000;        // between its result and its end message
-constexpr int64_t kUsbLoaderStartMs = 8000;
-constexpr int64_t kUsbChecksumSettleMs = 10000;
-constexpr int64_t kUsbBeforeRecalcMs = 1000;
-constexpr int64_t kUsbRecalcSettleMs = 50 * 1000;
-constexpr int64_t kUsbAfterRestartMs = 5000;
-constexpr int64_t kUsbReconnectPauseMs = 1000;  // after a write found the printer gone
+constexpr int64_t kAfterWriteMs =
+    kAfterWriteCallMs;  // each write call, serial line and parallel port
+constexpr int64_t kBeforeResultMs = app::kBeforeResultMs;
+// A one-byte read: during the line check per byte x 1 + constant (the
+// time-outs set with the write time-out), in the sector loop kSectorReadMs,
+// after the IPL restart kRestartReadMs, while the CRC is recalculated
+// kSerialRecalcReadMs.
+constexpr int64_t kLineCheckReadMs = kLineCheckReadPerByteMs + kLineCheckReadConstantMs;
+constexpr int64_t kRecalcReadMs = kSerialRecalcReadMs;
+constexpr int64_t kRecalcPolls = kSerialRecalcPolls;
+constexpr int64_t kRecalcPollPauseMs = kSerialRecalcPollPauseMs;
+// A parallel receive thread pauses after each read that found bytes; a stop
+// waits for that pause.
+constexpr int64_t kParallelStartMs = app::kParallelSendStartMs;
+// A USB receive thread reads in waits of kUsbReadPaceMs with pauses as long,
+// which a stop waits for.
+constexpr int64_t kUsbReadStepMs = 2 * kUsbReadPaceMs;
+constexpr int64_t kUsbAfterOpenMs = app::kAfterUsbOpenMs;  // the launch
+constexpr int64_t kUsbStartMs = app::kUsbSendStartMs;
+constexpr int64_t kUsbEndMs = app::kUsbSendEndMs;  // between its result and its end message
+constexpr int64_t kUsbBeforeRecalcMs = kUsbBeforeRecalculateMs;
+constexpr int64_t kUsbRecalcSettleMs = int64_t{kUsbRecalcSettlePauses} * kUsbRecalcSettlePauseMs;
+constexpr int64_t kUsbReconnectPauseMs = kAfterReconnectMs;  // after a write found the printer gone
 
 // A whole-second wait of n seconds.
 constexpr int64_t Seconds(int64_t n) {
@@ -111,9 +98,7 @@ Costs ParallelCosts() {
 }
 
 Costs UsbCosts() {
-  const auto await = [](int64_t seconds) {
-    return kUsbReplaceMs + Seconds(seconds) + kUsbReadStepMs;
-  };
+  const auto await = [](int64_t seconds) { return Seconds(seconds) + kUsbReadStepMs; };
   Costs c;
   c.fixed = kUsbAfterOpenMs + kUsbStartMs + kUsbLoaderStartMs + kBeforeResultMs + kUsbEndMs;
   c.lineCheck = await(kLineStatusSeconds);
