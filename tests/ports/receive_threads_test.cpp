@@ -17,6 +17,7 @@
 #include "platform/fake_printer_port.h"
 #include "platform/fake_serial.h"
 #include "ports/link.h"
+#include "support/counting_device.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::ports {
@@ -24,50 +25,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Times = std::vector<int64_t>;
-
-// A device that notes every read call once it has returned (when it began
-// and how many bytes it gave) and passes all calls on to the device it wraps.
-class ReadLog final : public platform::ForwardingDevice {
- public:
-  struct Call {
-    int64_t atMs;
-    uint32_t got;
-  };
-  using ForwardingDevice::ForwardingDevice;
-
-  bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
-    const int64_t at = platform::NowMs();
-    const bool ok = ForwardingDevice::Read(data, n, got);
-    Note(at, got);
-    return ok;
-  }
-  bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
-    const int64_t at = platform::NowMs();
-    const bool ok = ForwardingDevice::ReadWait(data, n, got, waitMs);
-    Note(at, got);
-    return ok;
-  }
-
-  std::vector<Call> Reads() {
-    std::lock_guard lock(mutex_);
-    return reads_;
-  }
-  // When each read began.
-  Times Starts() {
-    Times out;
-    for (const Call& r : Reads()) out.push_back(r.atMs);
-    return out;
-  }
-
- private:
-  void Note(int64_t at, uint32_t got) {
-    std::lock_guard lock(mutex_);
-    reads_.push_back({at, got});
-  }
-
-  std::mutex mutex_;
-  std::vector<Call> reads_;  // guarded by mutex_
-};
 
 class ReceiveThreadTest : public ::testing::Test {
  protected:
@@ -79,12 +36,17 @@ class ReceiveThreadTest : public ::testing::Test {
   std::shared_ptr<platform::FakeSerialLine> usbLine = std::make_shared<platform::FakeSerialLine>();
   std::shared_ptr<platform::FakeSerialLine> parallelLine =
       std::make_shared<platform::FakeSerialLine>();
-  std::shared_ptr<ReadLog> usb =
-      std::make_shared<ReadLog>(std::make_shared<platform::FakePrinterPort>(
-          usbLine->Device(), platform::DeviceClass::kUsbPrinter, knobs));
-  std::shared_ptr<ReadLog> parallel =
-      std::make_shared<ReadLog>(std::make_shared<platform::FakePrinterPort>(
-          parallelLine->Device(), platform::DeviceClass::kParallel, knobs));
+  // Every read of the two devices.
+  std::shared_ptr<testing::DeviceCalls> usbReads = std::make_shared<testing::DeviceCalls>();
+  std::shared_ptr<testing::DeviceCalls> parallelReads = std::make_shared<testing::DeviceCalls>();
+  std::shared_ptr<platform::SerialDevice> usb =
+      testing::Counted(std::make_shared<platform::FakePrinterPort>(
+                           usbLine->Device(), platform::DeviceClass::kUsbPrinter, knobs),
+                       usbReads);
+  std::shared_ptr<platform::SerialDevice> parallel =
+      testing::Counted(std::make_shared<platform::FakePrinterPort>(
+                           parallelLine->Device(), platform::DeviceClass::kParallel, knobs),
+                       parallelReads);
   Link usbLink{Interface::kUsb};
   Link parallelLink{Interface::kParallel};
 
@@ -124,15 +86,15 @@ TEST_F(ReceiveThreadTest, AUsbAnswerInTwoPiecesIsCompleteBeforeTheEventIsSet) {
 
   // The first read came after the 50 ms start pause; the bytes came in two
   // reads.
-  const auto reads = usb->Reads();
+  const auto reads = usbReads->Reads();
   ASSERT_FALSE(reads.empty());
   EXPECT_EQ(reads.front().atMs, 50);
   EXPECT_EQ(std::count_if(reads.begin(), reads.end(), [](const auto& r) { return r.got > 0; }), 2);
 
   // With the answer in, it reads no more.
-  const size_t done = usb->Reads().size();
+  const size_t done = usbReads->Reads().size();
   platform::Pause(100);
-  EXPECT_EQ(usb->Reads().size(), done);
+  EXPECT_EQ(usbReads->Reads().size(), done);
   thread.reset();
   EXPECT_FALSE(parallelLink.AnswerEvent().IsSet());
 }
@@ -141,17 +103,17 @@ TEST_F(ReceiveThreadTest, AStopEndsAPendingUsbReadWithinFiftyMsWithoutTheEvent) 
   {
     auto thread = std::make_unique<CReceiveUSBThread>(1, usbLink);
     platform::Pause(525);  // a read is out, since 500
-    ASSERT_FALSE(usb->Reads().empty());
+    ASSERT_FALSE(usbReads->Reads().empty());
     thread->Stop();
     EXPECT_LE(clock.NowMs() - 525, 50);
     EXPECT_FALSE(usbLink.AnswerEvent().IsSet());
-    const size_t reads = usb->Reads().size();
+    const size_t reads = usbReads->Reads().size();
 
     // Nothing is read after the stop: a byte that comes now stays on the
     // line for whoever reads next.
     usbLine->Deliver({0x06}, clock.NowMs());
     platform::Pause(1000);
-    EXPECT_EQ(usb->Reads().size(), reads);
+    EXPECT_EQ(usbReads->Reads().size(), reads);
     EXPECT_FALSE(usbLink.AnswerEvent().IsSet());
     EXPECT_EQ(UsbAnswer(1), (Bytes{0x00}));
     thread.reset();
@@ -206,7 +168,7 @@ TEST_F(ReceiveThreadTest, UsbReadsThatCompleteAtOnceWithNothingComeEvery50Ms) {
   platform::Pause(1000);
 
   Times firstSecond;
-  for (int64_t at : usb->Starts()) {
+  for (int64_t at : usbReads->Starts()) {
     if (at < 1000) firstSecond.push_back(at);
   }
   Times expected;
@@ -225,15 +187,15 @@ TEST_F(ReceiveThreadTest, UsbReadsThatCompleteAtOnceWithNothingComeEvery50Ms) {
 TEST_F(ReceiveThreadTest, AnEmptyParallelReadIsRetriedEvery750MsUntilTheStop) {
   auto thread = std::make_unique<CReceiveParallelThread>(parallelLink, 2);
   platform::Pause(2000);
-  EXPECT_EQ(parallel->Starts(), (Times{0, 750, 1500}));
+  EXPECT_EQ(parallelReads->Starts(), (Times{0, 750, 1500}));
 
   thread->Stop();
   EXPECT_EQ(clock.NowMs(), 2000);  // the wait between reads ends at the stop
   platform::Pause(3000);
-  EXPECT_EQ(parallel->Starts().size(), 3u);
+  EXPECT_EQ(parallelReads->Starts().size(), 3u);
   EXPECT_FALSE(parallelLink.AnswerEvent().IsSet());
   thread.reset();
-  EXPECT_EQ(usb->Reads().size(), 0u);
+  EXPECT_EQ(usbReads->Reads().size(), 0u);
 }
 
 TEST_F(ReceiveThreadTest, AParallelAnswerIsSignalled750MsAfterTheReadThatCompletesIt) {
@@ -246,7 +208,7 @@ TEST_F(ReceiveThreadTest, AParallelAnswerIsSignalled750MsAfterTheReadThatComplet
   EXPECT_FALSE(parallelLink.AnswerEvent().IsSet());
 
   ASSERT_TRUE(parallelLink.AnswerEvent().Wait(10000));
-  const auto reads = parallel->Reads();
+  const auto reads = parallelReads->Reads();
   ASSERT_EQ(reads.size(), 3u);
   EXPECT_EQ(reads[0].got, 0u);
   EXPECT_EQ(reads[1].got, 1u);
@@ -268,11 +230,11 @@ TEST_F(ReceiveThreadTest, DeletingAThreadReturnsOnceItHasEnded) {
   const int64_t t0 = clock.NowMs();
   parallelThread.reset();
   EXPECT_EQ(clock.NowMs(), t0);
-  const size_t usbReads = usb->Reads().size();
-  const size_t parallelReads = parallel->Reads().size();
+  const size_t usbSoFar = usbReads->Reads().size();
+  const size_t parallelSoFar = parallelReads->Reads().size();
   platform::Pause(2000);
-  EXPECT_EQ(usb->Reads().size(), usbReads);
-  EXPECT_EQ(parallel->Reads().size(), parallelReads);
+  EXPECT_EQ(usbReads->Reads().size(), usbSoFar);
+  EXPECT_EQ(parallelReads->Reads().size(), parallelSoFar);
 
   // Done with its work: deletion returns at once.
   usbLine->Deliver({0x06}, clock.NowMs());

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/device.h"
 
 namespace quillon::testing {
@@ -18,23 +19,30 @@ struct DeviceCalls {
   std::atomic<int> read{0};  // Read and ReadWait
   std::atomic<int> write{0};
 
-  // Every read: by which thread (a number of its own for each thread made,
-  // where a system's thread ids may be used again), and how many bytes it
-  // asked for.
+  // Every read, once it has returned: by which thread (a number of its own
+  // for each thread made, where a system's thread ids may be used again),
+  // when it began, how many bytes it asked for and how many it got.
   struct Read {
     int thread;
+    int64_t atMs;
     uint32_t bytes;
+    uint32_t got;
   };
-  void NoteRead(uint32_t bytes) {
-    ++read;
+  void NoteRead(int64_t atMs, uint32_t bytes, uint32_t got) {
     static std::atomic<int> threads{0};
     thread_local const int self = threads++;
     std::lock_guard lock(mutex);
-    reads.push_back({self, bytes});
+    reads.push_back({self, atMs, bytes, got});
   }
   std::vector<Read> Reads() {
     std::lock_guard lock(mutex);
     return reads;
+  }
+  // When each read began.
+  std::vector<int64_t> Starts() {
+    std::vector<int64_t> out;
+    for (const Read& r : Reads()) out.push_back(r.atMs);
+    return out;
   }
 
  private:
@@ -48,12 +56,18 @@ class CountingDevice final : public platform::ForwardingDevice {
       : ForwardingDevice(std::move(inner)), calls_(std::move(calls)) {}
 
   bool Read(uint8_t* data, uint32_t n, uint32_t& got) override {
-    calls_->NoteRead(n);
-    return ForwardingDevice::Read(data, n, got);
+    ++calls_->read;
+    const int64_t at = platform::NowMs();
+    const bool ok = ForwardingDevice::Read(data, n, got);
+    calls_->NoteRead(at, n, got);
+    return ok;
   }
   bool ReadWait(uint8_t* data, uint32_t n, uint32_t& got, uint32_t waitMs) override {
-    calls_->NoteRead(n);
-    return ForwardingDevice::ReadWait(data, n, got, waitMs);
+    ++calls_->read;
+    const int64_t at = platform::NowMs();
+    const bool ok = ForwardingDevice::ReadWait(data, n, got, waitMs);
+    calls_->NoteRead(at, n, got);
+    return ok;
   }
   bool Write(const uint8_t* data, uint32_t n, uint32_t& written) override {
     ++calls_->write;
