@@ -156,10 +156,10 @@ guest() {  # BUILD KEEP NAME...
   build=$1 keep=$2
   shift 2
   set +e
-  local spec name seconds what status started
+  local row name seconds what status started
   for name in "$@"; do
-    for spec in "${SCENARIOS[@]}"; do
-      read -r n _ seconds what <<<"$spec"
+    for row in "${SCENARIOS[@]}"; do
+      read -r n _ seconds what <<<"$row"
       [[ $n == "$name" ]] && break
     done
     work=/run/$name limit=$seconds why="" pids=()
@@ -248,16 +248,16 @@ chmod +x initrd/init
 
 wanted=" $* "
 declare -A boot_of
-for spec in "${SCENARIOS[@]}"; do
-  read -r name b _ <<<"$spec"
+for row in "${SCENARIOS[@]}"; do
+  read -r name b _ <<<"$row"
   [[ $wanted == "  " || $wanted == *" $name "* ]] && boot_of[$name]=$b
 done
 ((${#boot_of[@]})) || { echo "vm-test.sh: no such scenario:$wanted" >&2; exit 2; }
 
 boot() {  # B: the boot's scenarios, in table order, under one time limit
-  local names=() total=120 spec name seconds out=$vm/out/$1
-  for spec in "${SCENARIOS[@]}"; do
-    read -r name _ seconds _ <<<"$spec"
+  local names=() total=120 row name seconds out=$vm/out/$1
+  for row in "${SCENARIOS[@]}"; do
+    read -r name _ seconds _ <<<"$row"
     [[ ${boot_of[$name]:-} == "$1" ]] && names+=("$name") && total=$((total + seconds))
   done
   rm -rf "$out" && mkdir -p "$out"
@@ -275,8 +275,8 @@ started=$SECONDS
 for b in $(printf '%s\n' "${boot_of[@]}" | sort -u); do boot "$b" & done
 wait
 failed=0
-for spec in "${SCENARIOS[@]}"; do
-  read -r name b _ <<<"$spec"
+for row in "${SCENARIOS[@]}"; do
+  read -r name b _ <<<"$row"
   [[ -n ${boot_of[$name]:-} ]] || continue
   line=$(grep -a "^@@vm $name " "$vm/out/$b/console.log" 2>/dev/null) ||
     line="@@vm $name FAIL - the guest did not report it (see build/vm/out/$b/console.log)"
