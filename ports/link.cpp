@@ -30,10 +30,6 @@ void Link::Close() {
   if (h != kInvalidHandle) platform::CloseDevice(h);
 }
 
-bool Link::Write(const uint8_t* data, int length) {
-  return iface_ == Interface::kUsb ? WriteUsb(data, length) : WriteLine(data, length);
-}
-
 bool Link::WriteLine(const uint8_t* data, int length) {
   int offset = 0;
   int remaining = length;

@@ -56,14 +56,12 @@ class Link {
   // Closes the device, if one is open; the handle becomes kInvalidHandle.
   void Close();
 
-  // Writes a buffer the interface's way. Serial and parallel: at most three
+  // Writes a buffer. The serial line and the parallel port: at most three
   // write calls, each followed by a 100 ms pause; a buffer that needs a
-  // third call has failed. USB: chunks of at most platform::kUsbChunk bytes; a
-  // printer that has gone (an invalid handle) is reconnected and the chunk
+  // third call has failed. USB: chunks of at most platform::kUsbChunk bytes;
+  // a printer that has gone (an invalid handle) is reconnected and the chunk
   // that failed written again a second later. A stop request fails the
   // write. True when all of it went out.
-  bool Write(const uint8_t* data, int length);
-  // The two ways on their own, whatever the interface.
   bool WriteLine(const uint8_t* data, int length);
   bool WriteUsb(const uint8_t* data, int length);
 
