@@ -116,6 +116,9 @@ intptr_t QtBackend::RunModal(Dialog& dialog, WindowHandle owner) {
     if (handle == kNoWindow) return;
     std::shared_ptr<Window> win = impl_->Find(handle);
     if (win && !win->ended && win->widget) {
+      // Like a modal dialog on Windows, it keeps the user from its owner
+      // (and only from it: a modeless window of no owner stays usable).
+      if (win->widget->parentWidget()) win->widget->setWindowModality(Qt::WindowModal);
       win->widget->show();
       win->widget->raise();
       win->widget->activateWindow();
