@@ -49,6 +49,11 @@ struct BoxView {
   BoxIcon icon = BoxIcon::kNone;
 };
 
+// A file dialog as the user met it: the entries of its file type list.
+struct FileDialogView {
+  std::vector<std::string> fileTypes;
+};
+
 // What the suite needs of a backend's test harness (default-constructible).
 // It installs the backend for its lifetime and owns the UI thread: the one
 // thread that makes the windows and runs their loops. The test body runs on
@@ -99,6 +104,16 @@ class Harness {
   // it. False for a backend that answers boxes at once and records them
   // (NextMessageBox reads the records).
   virtual bool BoxesStayOpen() const = 0;
+  // The shown top-level window of this process with `caption`; none if
+  // there is none.
+  virtual ui::WindowHandle FindWindow(const std::string& caption) = 0;
+  // The user clicks button `id`, which opens a file dialog, reads its file
+  // types and answers it with `path` (a path of this system), or cancels it
+  // when none; returns once it is gone. Nothing if no file dialog came.
+  virtual std::optional<FileDialogView> Browse(ui::WindowHandle window, int id,
+                                               std::optional<std::string> path) = 0;
+  // The tooltip the user sees over control `id`; none when it shows none.
+  virtual std::optional<std::string> ToolTip(ui::WindowHandle window, int id) = 0;
 };
 
 using Strings = std::vector<std::string>;
@@ -611,6 +626,7 @@ TYPED_TEST_P(BackendContract, AMessageBoxBlocksItsThreadUntilClosed) {
       {"Illegal COM port set!", ui::kMbIconError, false, false, BoxIcon::kError},
       {"Download successfully completed!", ui::kMbIconInformation, true, true,
        BoxIcon::kInformation},
+      {"No icon", ui::kMbOk, false, false, BoxIcon::kNone},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
@@ -635,6 +651,10 @@ TYPED_TEST_P(BackendContract, AMessageBoxBlocksItsThreadUntilClosed) {
         EXPECT_EQ(answer->load(), 0);
         // The dialog's thread goes on: in the box's loop when it shows it.
         EXPECT_EQ(dialog.Send(kAnswer, 0, 5), 10);
+        // The user cannot reach the box's owner while it is up.
+        if (row.owned) {
+          EXPECT_FALSE(h.Click(dialog.Handle(), IDC_EXIT));
+        }
       }
       h.CloseMessageBox();
     }
@@ -642,9 +662,21 @@ TYPED_TEST_P(BackendContract, AMessageBoxBlocksItsThreadUntilClosed) {
   }
 }
 
+TYPED_TEST_P(BackendContract, ToolTipsShowTheStringsUnderTheControlIdsOnceEnabled) {
+  Probe dialog(IDD_MAIN, false);
+  const ui::WindowHandle w = this->CreateShown(dialog);
+  ASSERT_NE(w, ui::kNoWindow);
+  EXPECT_EQ(this->harness.ToolTip(w, IDC_BROWSE), std::nullopt);  // not enabled yet
+  this->harness.OnUi([&] { dialog.EnableToolTips(true); });
+  EXPECT_EQ(this->harness.ToolTip(w, IDC_BROWSE), "Browse file");
+  EXPECT_EQ(this->harness.ToolTip(w, IDC_FILE_BOX), std::nullopt);  // no string under its id
+  EXPECT_EQ(this->harness.ToolTip(w, IDC_FLASH_NOW), "Start the download process");
+}
+
 REGISTER_TYPED_TEST_SUITE_P(BackendContract, ControlsReadBackWhatWasSet,
                             TheUsersActionsReachTheDialogInOrder,
                             AModelessDialogWorksWhileAModalOneRuns, SendAndPostAcrossThreads,
-                            AMessageBoxBlocksItsThreadUntilClosed);
+                            AMessageBoxBlocksItsThreadUntilClosed,
+                            ToolTipsShowTheStringsUnderTheControlIdsOnceEnabled);
 
 }  // namespace quillon::contract

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "contract/backend_contract.h"
+#include "contract/main_dialog_contract.h"
 #include "platform/clock.h"
 #include "support/memory_desktop.h"
 #include "support/ui_thread.h"
@@ -18,6 +19,9 @@ namespace {
 
 class MemoryHarness : public Harness {
  public:
+  // The program's templates, the only windows it makes.
+  static constexpr int kTemplates[] = {IDD_ABOUT, IDD_MAIN, IDD_PROGRESS};
+
   MemoryHarness()
       : ui_(std::make_unique<testing::UiThread>([this] {
           backend().RunMessageLoop([this] { return stop_; });
@@ -26,7 +30,7 @@ class MemoryHarness : public Harness {
     WaitFor([&] { return ui_->Id() != std::thread::id(); }, kPatienceMs);
   }
   ~MemoryHarness() override {
-    for (const int id : {IDD_ABOUT, IDD_MAIN, IDD_PROGRESS}) {
+    for (const int id : kTemplates) {
       if (const ui::WindowHandle w = backend().FindDialog(id)) backend().ForceClose(w);
     }
     backend().Touch([this] { stop_ = true; });
@@ -73,6 +77,38 @@ class MemoryHarness : public Harness {
   }
   void CloseMessageBox() override {}
   bool BoxesStayOpen() const override { return false; }
+  ui::WindowHandle FindWindow(const std::string& caption) override {
+    for (const int id : kTemplates) {
+      const ui::WindowHandle w = backend().FindDialog(id);
+      const auto state = w ? backend().Window(w) : std::nullopt;
+      if (state && state->visible && state->caption == caption) return w;
+    }
+    return ui::kNoWindow;
+  }
+  // The answer is scripted before the click; the dialog's record is read
+  // after it.
+  std::optional<FileDialogView> Browse(ui::WindowHandle window, int id,
+                                       std::optional<std::string> path) override {
+    const size_t before = backend().FileDialogs().size();
+    if (path) {
+      backend().ScriptFileOpen(*path);
+    } else {
+      backend().ScriptFileCancel();
+    }
+    if (!Click(window, id) || backend().FileDialogs().size() == before) return std::nullopt;
+    // "description|patterns|" pairs: the descriptions are the list's entries.
+    FileDialogView view;
+    const std::string filter = backend().FileDialogs().back().request.filter;
+    bool description = true;
+    for (size_t at = 0, bar; (bar = filter.find('|', at)) != std::string::npos; at = bar + 1) {
+      if (description) view.fileTypes.push_back(filter.substr(at, bar - at));
+      description = !description;
+    }
+    return view;
+  }
+  std::optional<std::string> ToolTip(ui::WindowHandle window, int id) override {
+    return backend().ToolTip(window, id);
+  }
 
  private:
   ui::MemoryBackend& backend() { return desktop_.backend; }
@@ -84,6 +120,7 @@ class MemoryHarness : public Harness {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(MemoryContract, BackendContract, MemoryHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(MemoryMainDialog, MainDialogContract, MemoryHarness);
 
 }  // namespace
 }  // namespace quillon::contract

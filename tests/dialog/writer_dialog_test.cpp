@@ -1,5 +1,6 @@
-// The main dialog as the user meets it: its state at start, the interface
-// radio buttons, the download type, Browse, About, the keys that close it.
+// What the main dialog keeps and shows beyond what every backend shows the
+// same way (that is the main-dialog contract): its own state, the window's
+// icons and system menu, the file dialog's request, other model tables.
 
 #include <gtest/gtest.h>
 
@@ -25,17 +26,9 @@ class WriterDialog : public testing::WriterFixture {
   int UseUsb() {
     return OnDialog([](CWriterDlg& d) { return d.useUsb; });
   }
-  // The ids among `ids` whose control is enabled.
-  std::vector<int> EnabledOf(std::initializer_list<int> ids) {
-    std::vector<int> out;
-    for (const int id : ids) {
-      if (Enabled(id)) out.push_back(id);
-    }
-    return out;
-  }
 };
 
-TEST_F(WriterDialog, StartsWithNothingChosenAndTheSettingsDisabled) {
+TEST_F(WriterDialog, StartsWithItsOwnStateAtTheDefaults) {
   Start();
   ASSERT_NE(main, ui::kNoWindow);
   const ui::WindowState window = *backend.Window(main);
@@ -44,29 +37,6 @@ TEST_F(WriterDialog, StartsWithNothingChosenAndTheSettingsDisabled) {
   EXPECT_EQ(window.smallIcon, IDI_MAIN);
   EXPECT_TRUE(window.systemMenu.empty());  // the string table has no About entry
   EXPECT_EQ(window.focus, IDC_TYPE_LIST);
-
-  for (const int id : {IDC_SERIAL, IDC_PARALLEL, IDC_USB}) {
-    EXPECT_EQ(Control(id).check, ui::kUnchecked) << id;
-    EXPECT_TRUE(Enabled(id)) << id;
-  }
-  for (const int id : kSettings) EXPECT_FALSE(Enabled(id)) << id;
-  EXPECT_TRUE(Enabled(IDC_EXIT));
-  EXPECT_TRUE(Enabled(IDC_ABOUT));
-
-  EXPECT_EQ(Control(IDC_TYPE_LIST).items, (Strings{"MAIN FIRMWARE", "IPL FIRMWARE", "US&EU FONT"}));
-  EXPECT_EQ(Control(IDC_TYPE_LIST).selection, ui::kListNone);
-  EXPECT_TRUE(Control(IDC_PORT_LIST).items.empty());
-  EXPECT_EQ(Control(IDC_PORT_LIST).selection, ui::kListNone);
-  EXPECT_EQ(Control(IDC_BAUD_LIST).items, (Strings{"38400", "19200", "9600", "4800"}));
-  EXPECT_EQ(Control(IDC_BAUD_LIST).SelectedText(), "38400");
-  EXPECT_EQ(Control(IDC_PARITY_LIST).items, (Strings{"NONE", "EVEN", "ODD"}));
-  EXPECT_EQ(Control(IDC_PARITY_LIST).SelectedText(), "NONE");
-  EXPECT_EQ(Control(IDC_STOP_LIST).items, (Strings{"1", "2"}));
-  EXPECT_EQ(Control(IDC_STOP_LIST).SelectedText(), "1");
-  EXPECT_EQ(Control(IDC_DATA_BITS).text, "8");
-  EXPECT_EQ(Control(IDC_DATA_FLOW).text, "DTR / DSR");
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "BINARY FILE");
-  EXPECT_TRUE(backend.MessageBoxes().empty());
 
   struct Members {
     int busy, lastResult, rowCount;
@@ -104,118 +74,52 @@ TEST_F(WriterDialog, StartsWithNothingChosenAndTheSettingsDisabled) {
   EXPECT_EQ(m.stopBits, 1);
   EXPECT_EQ(UseUsb(), 0);
 
-  ASSERT_TRUE(backend.Click(main, IDC_EXIT));
-  EXPECT_EQ(ExitCode(), -1);
-  EXPECT_EQ(app->ProcessExitCode(), 0xFFFFFFFFu);
-}
-
-TEST_F(WriterDialog, TheInterfaceRadioButtonsFillThePortListAndEnableWhatTheyUse) {
-  Start();
-  ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
-  EXPECT_EQ(Control(IDC_PORT_LIST).items, Numbered("COM", 20));
-  EXPECT_EQ(Control(IDC_PORT_LIST).selection, ui::kListNone);
-  for (const int id : kSettings) EXPECT_TRUE(Enabled(id)) << id;
-  EXPECT_EQ(Control(IDC_SERIAL).check, ui::kChecked);
-
-  ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, 4));
-  ASSERT_TRUE(backend.Click(main, IDC_PARALLEL));
-  EXPECT_EQ(Control(IDC_PORT_LIST).items, Numbered("LPT", 10));
-  EXPECT_EQ(Control(IDC_PORT_LIST).selection, ui::kListNone);
-  EXPECT_EQ(
-      EnabledOf({IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST,
-                 IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}),
-      (std::vector<int>{IDC_TYPE_LIST, IDC_PORT_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}));
-  EXPECT_EQ(Control(IDC_SERIAL).check, ui::kUnchecked);
-  EXPECT_EQ(Control(IDC_PARALLEL).check, ui::kChecked);
-  EXPECT_EQ(UseUsb(), 0);
-
-  ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
+  // The USB flag follows the radio buttons; a port picked is only taken up
+  // at FLASH NOW.
   ASSERT_TRUE(backend.Click(main, IDC_USB));
   EXPECT_EQ(UseUsb(), 1);
-  EXPECT_EQ(Control(IDC_PORT_LIST).items, Numbered("COM", 20));  // kept, but out of use
-  EXPECT_EQ(EnabledOf({IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST,
-                       IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}),
-            (std::vector<int>{IDC_TYPE_LIST, IDC_FILE_BOX, IDC_BROWSE, IDC_FLASH_NOW}));
-  EXPECT_EQ(Control(IDC_USB).check, ui::kChecked);
-  EXPECT_EQ(Control(IDC_SERIAL).check, ui::kUnchecked);
-
-  // A new port is only taken up at FLASH NOW.
+  ASSERT_TRUE(backend.Click(main, IDC_PARALLEL));
+  EXPECT_EQ(UseUsb(), 0);
+  ASSERT_TRUE(backend.Click(main, IDC_USB));
   ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
   EXPECT_EQ(UseUsb(), 0);
   const size_t before = backend.Messages().size();
   ASSERT_TRUE(backend.SelectListItem(main, IDC_PORT_LIST, 2));
   EXPECT_EQ(backend.Messages().size(), before + 1);
+  EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.portName; }), "COM1");
   EXPECT_TRUE(backend.MessageBoxes().empty());
 }
 
-TEST_F(WriterDialog, ChangingTheTypeForgetsAChosenFileButNotThePlaceholder) {
-  const std::string path = WriteImage("fw.mfw", ImagePattern(100));
-  Start();
-  ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
-  ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string("IPL FIRMWARE")));
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "BINARY FILE");
-
-  ChooseFile("MAIN FIRMWARE", path);
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "fw.mfw");
-  EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.filePath; }), path);
-
-  ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string("IPL FIRMWARE")));
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "");
-  EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.filePath + "|" + d.fileTitle; }), "|");
-  // An empty box is not the placeholder either: it stays empty.
-  ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string("MAIN FIRMWARE")));
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "");
-}
-
-TEST_F(WriterDialog, BrowseOffersTheFilesOfTheChosenType) {
+TEST_F(WriterDialog, BrowseAsksForAnExistingFileAndKeepsTheChoiceWhenOneCannotBeRead) {
   const std::string font = WriteImage("fonts.bin", ImagePattern(100));
   Start();
   ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
-
-  // No type yet.
-  ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
-  ASSERT_EQ(backend.MessageBoxes().size(), 1u);
-  EXPECT_EQ(backend.MessageBoxes()[0].text, "Please determine the download type!");
-  EXPECT_EQ(backend.MessageBoxes()[0].flags, ui::kMbIconError);
-  EXPECT_EQ(backend.MessageBoxes()[0].owner, main);
-  EXPECT_TRUE(backend.FileDialogs().empty());
-
-  const std::pair<const char*, const char*> types[] = {
-      {"MAIN FIRMWARE", "Main Firmware Files (*.mfw)|*.mfw|"},
-      {"IPL FIRMWARE", "IPL Program Files (*.ipl)|*.ipl|"},
-      {"US&EU FONT", "US & EU Font Files (*.bin)|*.bin|"},
-  };
-  for (const auto& [type, filter] : types) {
-    ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string(type)));
-    backend.ScriptFileCancel();
-    ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
-    const ui::FileDialogRecord asked = backend.FileDialogs().back();
-    EXPECT_EQ(asked.request.filter, filter) << type;
-    EXPECT_EQ(asked.request.flags, 0x804u);
-    EXPECT_EQ(asked.request.initialName, "");
-    EXPECT_EQ(asked.request.defaultExtension, "");
-    EXPECT_EQ(asked.owner, main);
-  }
-  EXPECT_EQ(backend.FileDialogs().size(), 3u);
-
-  // A choice, then a cancelled dialog: the choice stays.
+  ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string("US&EU FONT")));
   backend.ScriptFileOpen(font);
   ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "fonts.bin");
-  backend.ScriptFileCancel();
-  ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
-  EXPECT_EQ(Control(IDC_FILE_BOX).text, "fonts.bin");
+  const ui::FileDialogRecord asked = backend.FileDialogs().back();
+  EXPECT_EQ(asked.request.filter, "US & EU Font Files (*.bin)|*.bin|");
+  EXPECT_EQ(asked.request.flags, 0x804u);
+  EXPECT_EQ(asked.request.initialName, "");
+  EXPECT_EQ(asked.request.defaultExtension, "");
+  EXPECT_EQ(asked.owner, main);
+  EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.filePath; }), font);
 
   // A file that cannot be read: the platform's reason, and the choice stays.
   backend.ScriptFileOpen((dir / "gone.bin").string());
   ASSERT_TRUE(backend.Click(main, IDC_BROWSE));
   const auto boxes = backend.MessageBoxes();
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[1].text, std::strerror(ENOENT));
-  EXPECT_EQ(boxes[1].flags, ui::kMbIconError);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, std::strerror(ENOENT));
+  EXPECT_EQ(boxes[0].flags, ui::kMbIconError);
+  EXPECT_EQ(boxes[0].owner, main);
   EXPECT_EQ(Control(IDC_FILE_BOX).text, "fonts.bin");
   EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.filePath; }), font);
   EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.GetLastResult(); }), -1);  // not a result
+
+  // Another type forgets the file.
+  ASSERT_TRUE(backend.SelectListItem(main, IDC_TYPE_LIST, std::string("IPL FIRMWARE")));
+  EXPECT_EQ(OnDialog([](CWriterDlg& d) { return d.filePath + "|" + d.fileTitle; }), "|");
 }
 
 TEST_F(WriterDialog, BrowseRefusesATypeWithoutAKnownKeyWord) {
@@ -290,38 +194,6 @@ TEST_F(WriterDialog, AboutRunsModallyFromItsButtonAndTheSystemMenu) {
   ASSERT_TRUE(backend.AltF4(main));
   EXPECT_EQ(ExitCode(), -1);
   EXPECT_TRUE(backend.MessageBoxes().empty());
-}
-
-TEST_F(WriterDialog, EscapeAndTheCloseBoxEndTheDialogWhenIdle) {
-  Start();
-  ASSERT_TRUE(backend.CloseBox(main));
-  EXPECT_EQ(ExitCode(), -1);
-  EXPECT_TRUE(backend.Window(main)->destroyed);
-  EXPECT_EQ(backend.Window(main)->result, engine::kCancelled);
-
-  ui.reset();
-  Start();
-  ASSERT_TRUE(backend.PressEscape(main));
-  EXPECT_EQ(ExitCode(), -1);
-}
-
-TEST_F(WriterDialog, TooltipsNameWhatEachControlDoes) {
-  Start();
-  const std::pair<int, const char*> tips[] = {
-      {IDC_FLASH_NOW, "Start the download process"},
-      {IDC_TYPE_LIST, "Choose download type"},
-      {IDC_PORT_LIST, "Choose the COM port number"},
-      {IDC_BAUD_LIST, "Choose the baud rate"},
-      {IDC_PARITY_LIST, "Choose the parity scheme to be used"},
-      {IDC_STOP_LIST, "Choose the number of stop bits to be used"},
-      {IDC_BROWSE, "Browse file"},
-      {IDC_EXIT, "Exit this program"},
-      {IDC_ABOUT, "About Brenmoor"},
-  };
-  for (const auto& [id, tip] : tips) EXPECT_EQ(backend.ToolTip(main, id), tip) << id;
-  for (const int id : {IDC_FILE_BOX, IDC_SERIAL, IDC_DATA_BITS}) {
-    EXPECT_EQ(backend.ToolTip(main, id), std::nullopt) << id;
-  }
 }
 
 }  // namespace

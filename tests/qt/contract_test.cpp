@@ -7,11 +7,16 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QHelpEvent>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QTest>
+#include <QToolTip>
 
 #include "contract/backend_contract.h"
+#include "contract/main_dialog_contract.h"
 #include "qt/qt_gui.h"
 
 namespace quillon::contract {
@@ -97,14 +102,73 @@ class QtHarness : public Harness {
     testing::WaitForGui([] { return testing::ShownMessageBox() == nullptr; }, kPatienceMs);
   }
   bool BoxesStayOpen() const override { return true; }
+  ui::WindowHandle FindWindow(const std::string& caption) override {
+    return OnGuiGet([&] {
+      QWidget* w = testing::TopLevel(QString::fromStdString(caption));
+      return w ? QtGuiBackend().WindowOf(w) : ui::kNoWindow;
+    });
+  }
+  // Types the path into the file dialog's name box and presses Enter, or
+  // presses Escape.
+  std::optional<FileDialogView> Browse(ui::WindowHandle window, int id,
+                                       std::optional<std::string> path) override {
+    const auto shown = [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); };
+    if (!Click(window, id) || !testing::WaitForGui([&] { return shown() != nullptr; })) {
+      return std::nullopt;
+    }
+    FileDialogView view;
+    Act([&] {
+      for (const QString& filter : shown()->nameFilters()) {
+        view.fileTypes.push_back(filter.toStdString());
+      }
+      auto* name = shown()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (path) {
+        QTest::keyClicks(name, QString::fromStdString(*path));
+        QTest::keyClick(name, Qt::Key_Return);
+      } else {
+        QTest::keyClick(name, Qt::Key_Escape);
+      }
+    });
+    if (!testing::WaitForGui([&] { return shown() == nullptr; })) return std::nullopt;
+    return view;
+  }
+  // What a tooltip event over the control shows.
+  std::optional<std::string> ToolTip(ui::WindowHandle window, int id) override {
+    return OnGuiGet([=]() -> std::optional<std::string> {
+      QWidget* control = QtGuiBackend().ControlWidget(window, id);
+      if (!control) return std::nullopt;
+      const QPoint at = control->rect().center();
+      QHelpEvent event(QEvent::ToolTip, at, control->mapToGlobal(at));
+      HideToolTip();
+      QApplication::sendEvent(control, &event);
+      std::optional<std::string> tip;
+      if (QToolTip::isVisible()) tip = QToolTip::text().toStdString();
+      HideToolTip();
+      return tip;
+    });
+  }
 
  private:
+  // QToolTip::hideText lets the tip fade out; gone at once, the next event
+  // shows what it shows or nothing.
+  static void HideToolTip() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->inherits("QTipLabel")) w->hide();
+    }
+  }
   // Whether the user can reach control `id` (0: the window itself).
   static bool Usable(ui::WindowHandle window, int id) {
     return OnGuiGet([=] {
       QWidget* w = QtGuiBackend().Widget(window);
       QWidget* c = id == 0 ? w : QtGuiBackend().ControlWidget(window, id);
-      return w && c && w->isVisible() && w->isEnabled() && c->isEnabled();
+      // A modal dialog keeps the user from its owner; a message box (made
+      // application-modal by Qt) from every window.
+      const QWidget* modal = QApplication::activeModalWidget();
+      bool blocked = modal && modal != w && modal->windowModality() == Qt::ApplicationModal;
+      for (const QWidget* up = modal; up && !blocked; up = up->parentWidget()) {
+        blocked = up != modal && up == w;
+      }
+      return w && c && w->isVisible() && w->isEnabled() && c->isEnabled() && !blocked;
     });
   }
   static bool Key(ui::WindowHandle window, Qt::Key key) {
@@ -115,6 +179,7 @@ class QtHarness : public Harness {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(QtContract, BackendContract, QtHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(QtMainDialog, MainDialogContract, QtHarness);
 
 }  // namespace
 }  // namespace quillon::contract

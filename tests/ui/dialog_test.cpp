@@ -364,14 +364,5 @@ TEST_F(DialogTest, ControlOperationsFromAnotherThreadWaitForTheWindowsThread) {
   EXPECT_EQ(backend.Control(w, kEdit)->textChanges.back().timeMs, 100);
 }
 
-TEST_F(DialogTest, TooltipsComeFromTheStringsUnderTheControlIds) {
-  Probe& probe = Make();
-  const WindowHandle w = RunModal(probe);
-  EXPECT_EQ(backend.ToolTip(w, kBrowse), std::nullopt);  // tooltips not enabled
-  OnUi(w, [&] { probe.EnableToolTips(); });
-  EXPECT_EQ(backend.ToolTip(w, kBrowse), "Browse file");
-  EXPECT_EQ(backend.ToolTip(w, kNoTip), std::nullopt);
-}
-
 }  // namespace
 }  // namespace quillon::ui

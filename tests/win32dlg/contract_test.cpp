@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "contract/backend_contract.h"
+#include "contract/main_dialog_contract.h"
 #include "res/styles.h"
 #include "win32dlg/win32_fixture.h"
 
@@ -90,6 +91,25 @@ class Win32Harness : public Harness {
     box_ = ui::kNoWindow;
   }
   bool BoxesStayOpen() const override { return true; }
+  ui::WindowHandle FindWindow(const std::string& caption) override {
+    const ui::WindowHandle w = probe::FindTopLevel(caption);
+    return w != ui::kNoWindow && probe::IsVisible(w) ? w : ui::kNoWindow;
+  }
+  // A watcher of the common dialogs answers it while it is there.
+  std::optional<FileDialogView> Browse(ui::WindowHandle window, int id,
+                                       std::optional<std::string> path) override {
+    probe::CommonDialogWatcher watcher;
+    watcher.AnswerFileDialog(path ? testing::WindowsPath(*path) : std::string());
+    if (!Click(window, id) || !watcher.WaitForFileDialogs(1, kPatienceMs)) return std::nullopt;
+    // Answered; gone once its owner is given back.
+    if (!probe::WaitUntil([&] { return probe::IsEnabled(window); }, kPatienceMs) || !Settle()) {
+      return std::nullopt;
+    }
+    return FileDialogView{watcher.FileDialogs()[0].fileTypes};
+  }
+  std::optional<std::string> ToolTip(ui::WindowHandle window, int id) override {
+    return probe::AskToolTip(window, id);
+  }
 
  private:
   static BoxIcon Icon(probe::BoxIcon icon) {
@@ -130,6 +150,7 @@ class Win32Harness : public Harness {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32Contract, BackendContract, Win32Harness);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32MainDialog, MainDialogContract, Win32Harness);
 
 }  // namespace
 }  // namespace quillon::contract
