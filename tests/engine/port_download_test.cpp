@@ -76,9 +76,9 @@ TEST_F(PortDownload, MainFirmwareOverTheParallelPortInEcpMode) {
   // deferred first sector keeps the serial pace.
   EXPECT_EQ(ChecksumSteps(), (std::vector<int>{3276, 6400}));
 
-  // 7 s after the switch, no pause after the select in the loop, 1 s after
-  // the select of the deferred first sector.
-  Times expected = {100, 7000, 100};
+  // The send thread's start; 7 s after the switch, no pause after the select
+  // in the loop, 1 s after the select of the deferred first sector.
+  Times expected = {app::kParallelSendStartMs, 100, 7000, 100};
   Writes(expected, 4);  // erase 6, erase 7
   Writes(expected, 2);  // select 7
   Writes(expected, 9);  // data 7: prefix, four header bytes, four pieces
@@ -87,7 +87,8 @@ TEST_F(PortDownload, MainFirmwareOverTheParallelPortInEcpMode) {
   expected.push_back(1000);
   Writes(expected, 9);
   Writes(expected, 1);
-  expected.insert(expected.end(), {100, 100, -5});  // recalc, reset, the final wait
+  // Recalc, reset, the final wait, and the send thread's before the result.
+  expected.insert(expected.end(), {100, 100, -5, app::kBeforeResultMs});
   EXPECT_EQ(Timeline(), expected);
 }
 
@@ -172,14 +173,15 @@ TEST_F(PortDownload, MainFirmwareOverUsb) {
   EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 4096u), 32);
   EXPECT_EQ(sizes.size(), 2u + 3u + 2u * (1u + 16u) + 2u + 2u + 1u);
 
-  // 8 s after the switch; 10 s before each checksum answer; 50 s before the
-  // CRC's answer. (The 1 s pauses between are those after each select,
-  // before the CRC status, and the main window's when it replaces a receive
-  // thread.)
+  // After the send thread's start, 8 s after the switch; 10 s before each
+  // checksum answer; 50 s before the CRC's answer (the 1 s pauses between
+  // are those after each select and before the CRC status); the send
+  // thread's waits around the result.
   const Times t = Timeline();
-  ASSERT_FALSE(t.empty());
-  EXPECT_EQ(t.front(), 8000);
-  EXPECT_EQ(t.back(), -5);
+  ASSERT_GE(t.size(), 4u);
+  EXPECT_EQ(t[0], app::kUsbSendStartMs);
+  EXPECT_EQ(t[1], 8000);
+  EXPECT_EQ(Times(t.end() - 3, t.end()), (Times{-5, app::kBeforeResultMs, app::kUsbSendEndMs}));
   EXPECT_EQ(std::count(t.begin(), t.end(), 10000), 2);
   EXPECT_EQ(std::count(t.begin(), t.end(), 100), 0);  // no serial write pauses
   size_t run = 0, longest = 0;
@@ -191,7 +193,15 @@ TEST_F(PortDownload, MainFirmwareOverUsb) {
 }
 
 TEST_F(PortDownload, WithoutChecksumPaceUsbKeepsTheSerialPace) {
-  ASSERT_EQ(RunUsb(WriteImage("f.bin", Pattern(131072)), 0, 0, /*pace=*/0), kSuccess);
+  // The procedure's own parameter (the program always paces by 2).
+  const std::string path = WriteImage("f.bin", Pattern(131072));
+  MakePrinter();
+  Use(ports::Interface::kUsb);
+  platform::SetUsbPrinterPath("sim");
+  ASSERT_EQ(download->ConnectUsbPrinter(), kSuccess);
+  ASSERT_EQ(download->DownloadUSB(path, engine::kFontFirstSector, 0, 0, /*pace=*/0,
+                                  engine::flashSectorSizes),
+            kSuccess);
   EXPECT_EQ(ChecksumSteps(), (std::vector<int>{6400, 6400}));
 }
 

@@ -48,7 +48,8 @@ TEST_F(Serial, MainFirmwareErasesTheFirstSectorFirstAndWritesItLast) {
   Writes(expected, 1);  // checksum
   SelectAndData(expected, 4);
   Writes(expected, 1);
-  expected.insert(expected.end(), {100, 1000, 100, -5});  // recalc and its poll, reset, wait
+  // Recalc and its poll, reset, wait; the worker's before the result.
+  expected.insert(expected.end(), {100, 1000, 100, -5, app::kBeforeResultMs});
   EXPECT_EQ(Timeline(), expected);
 }
 
@@ -135,7 +136,7 @@ TEST_F(Serial, IplSkipsItsFirst32KiBRestartsAfterSector4AndErasesOnlySector5) {
   Writes(expected, 2);     // erase 5
   SelectAndData(expected, 4);
   Writes(expected, 1);
-  expected.insert(expected.end(), {100, -5});
+  expected.insert(expected.end(), {100, -5, app::kBeforeResultMs});
   EXPECT_EQ(Timeline(), expected);
 }
 

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/result_table.h"
+#include "engine/download_type.h"
 #include "engine/flash_download.h"
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
@@ -39,9 +40,9 @@
 #include "platform/fake_serial.h"
 #include "ports/link.h"
 #include "protocol/crc.h"
+#include "support/launch.h"
 #include "support/pattern.h"
 #include "support/sim_factory.h"
-#include "support/recording_window.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -56,7 +57,7 @@ constexpr std::array<int64_t, 8> kDelays = {1, 10, 150, 900, 3000, 11000, 35000,
 // line checks over USB) takes: beyond this the host is stuck.
 constexpr int64_t kLongestRunMs = 6 * 3600 * 1000;
 
-enum class Type { kMain, kIpl, kFont };
+using Type = engine::DownloadType;
 
 // A data block as the printer took it in, and the answer bytes it sent from
 // then until the next block.
@@ -246,37 +247,14 @@ void PortFaults(uint8_t bits, fuzz::Input& input, platform::PrinterPortKnobs& kn
   if (bits & 0x04) knobs.FailNegotiation(platform::kAskCompatibility, 2);
 }
 
-int Download(ports::Interface iface, const Image& image, Type type,
-             engine::CFlashDownload& download) {
-  const int mainProg = type == Type::kMain ? 1 : 0;
-  const int iplProg = type == Type::kIpl ? 1 : 0;
-  const int first = engine::firstSector(mainProg, iplProg);
-  int code = engine::kSuccess;
-  switch (iface) {
-    case ports::Interface::kSerial:
-      code = download.OpenSerialPort("sim", 38400, "NONE", 1);
-      if (code != engine::kSuccess) return code;
-      code = download.DownloadSerial(image.path, first, mainProg, iplProg, engine::flashSectorSizes,
-                                     engine::SerialSettings{"sim", 38400, "NONE", 1});
-      break;
-    case ports::Interface::kParallel:
-      code = download.OpenParallelPrinter("sim", iplProg);
-      if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
-      if (code != engine::kSuccess) return code;
-      code =
-          download.DownloadParallel(image.path, first, mainProg, iplProg, engine::flashSectorSizes);
-      break;
-    case ports::Interface::kUsb:
-      platform::SetUsbPrinterPath("sim");
-      code = download.ConnectUsbPrinter();
-      if (code == engine::kSuccess) code = download.CheckImageFile(image.path);
-      if (code != engine::kSuccess) return code;
-      code =
-          download.DownloadUSB(image.path, first, mainProg, iplProg, 2, engine::flashSectorSizes);
-      break;
-  }
-  download.EndDownload();
-  return code;
+// The download of `image` as the program launches it.
+int Download(ports::Interface iface, const Image& image, Type type) {
+  const bool usb = iface == ports::Interface::kUsb;
+  if (usb) platform::SetUsbPrinterPath("sim");
+  const app::DownloadRequest request{iface, type, usb ? "" : "sim", image.path, image.first};
+  testing::LaunchHost host;
+  engine::CFlashDownload download(iface);
+  return testing::Launch(request, download, host);
 }
 
 bool Contains(const std::vector<uint8_t>& bytes, uint8_t a, uint8_t b) {
@@ -338,13 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PortFaults(input.Byte(), input, *knobs);
   testing::ServeAsSimulator(line, knobs);
 
-  int code = 0;
-  {
-    testing::RecordingWindow window;
-    engine::CFlashDownload download(iface);
-    download.SetWindow(&window);
-    code = Download(iface, image, type, download);
-  }
+  const int code = Download(iface, image, type);
   platform::SetSimulatorFactory(nullptr);
   platform::SetUsbPrinterPath("");
   line->SetPeer(nullptr);

@@ -1,7 +1,8 @@
 #pragma once
-// A serial download against the in-process printer emulator on the virtual
-// clock: the emulator is reached as the port "sim", so the procedure's close
-// and reopen of the port find the same printer again.
+// A download against the in-process printer emulator on the virtual clock,
+// launched as the program launches it: the emulator is reached as the port
+// "sim", so the procedure's close and reopen of the port find the same
+// printer again.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include "ports/link.h"
 #include "sim/emulated_line.h"
 #include "support/counting_device.h"
+#include "support/launch.h"
 #include "support/pattern.h"
 #include "support/recording_window.h"
 #include "support/scratch_dir.h"
@@ -36,7 +38,8 @@ class SerialDownload : public ::testing::Test {
   platform::ScopedClock scope{clock};
   sim::EmulatorOptions options;
   sim::EmulatedLine emulated;
-  RecordingWindow window;
+  LaunchHost host;
+  RecordingWindow& window = host.window;
   // A serial download until a test runs another interface's.
   std::unique_ptr<engine::CFlashDownload> download =
       std::make_unique<engine::CFlashDownload>(ports::Interface::kSerial);
@@ -55,56 +58,42 @@ class SerialDownload : public ::testing::Test {
     emulated = sim::MakeEmulatedLine(options);
     sim::ConnectBus(*emulated.printer, port);
     ServeAsSimulator(emulated.line, port, portCalls);
-    download->SetWindow(&window);
+    download->SetWindow(&host);
   }
   // A new download object for `iface`, shown in the same window.
   void Use(ports::Interface iface) {
     download = std::make_unique<engine::CFlashDownload>(iface);
-    download->SetWindow(&window);
+    download->SetWindow(&host);
   }
   std::shared_ptr<platform::PrinterPortKnobs> port = std::make_shared<platform::PrinterPortKnobs>();
   std::shared_ptr<DeviceCalls> portCalls = std::make_shared<DeviceCalls>();
   std::string WriteImage(const std::string& name, const std::vector<uint8_t>& data) {
     return scratch.Write(name, data);
   }
-  // The worker's sequence: open the port, run the procedure, end.
+  // A download of the image at `path` as the type mainProg/iplProg name,
+  // from the launch to the result; its thread's pauses are Timeline().
   int Run(const std::string& path, int mainProg, int iplProg, const std::string& parity = "NONE",
           int baud = 38400) {
-    if (!emulated.printer) MakePrinter();
-    if (download->Kind() != ports::Interface::kSerial) Use(ports::Interface::kSerial);
-    int code = download->OpenSerialPort("sim", baud, parity, 1);
-    if (code != engine::kSuccess) return code;
-    code = download->DownloadSerial(path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
-                                    engine::flashSectorSizes,
-                                    engine::SerialSettings{"sim", baud, parity, 1});
-    download->EndDownload();
-    return code;
+    return Launch(ports::Interface::kSerial, "sim", path, mainProg, iplProg, parity, baud);
   }
-  // The parallel launch and send thread's sequence: open the port in its
-  // modes, check the image, run the procedure, end.
   int RunParallel(const std::string& path, int mainProg, int iplProg) {
-    if (!emulated.printer) MakePrinter();
-    if (download->Kind() != ports::Interface::kParallel) Use(ports::Interface::kParallel);
-    int code = download->OpenParallelPrinter("sim", iplProg);
-    if (code == engine::kSuccess) code = download->CheckImageFile(path);
-    if (code != engine::kSuccess) return code;
-    code = download->DownloadParallel(path, engine::firstSector(mainProg, iplProg), mainProg,
-                                      iplProg, engine::flashSectorSizes);
-    download->EndDownload();
-    return code;
+    return Launch(ports::Interface::kParallel, "sim", path, mainProg, iplProg);
   }
-  // The USB launch and send thread's: connect, check the image, run, end.
-  int RunUsb(const std::string& path, int mainProg, int iplProg, int pace = 2) {
-    if (!emulated.printer) MakePrinter();
-    if (download->Kind() != ports::Interface::kUsb) Use(ports::Interface::kUsb);
+  int RunUsb(const std::string& path, int mainProg, int iplProg) {
     platform::SetUsbPrinterPath("sim");
-    int code = download->ConnectUsbPrinter();
-    if (code == engine::kSuccess) code = download->CheckImageFile(path);
-    if (code != engine::kSuccess) return code;
-    code = download->DownloadUSB(path, engine::firstSector(mainProg, iplProg), mainProg, iplProg,
-                                 pace, engine::flashSectorSizes);
-    download->EndDownload();
-    return code;
+    return Launch(ports::Interface::kUsb, "", path, mainProg, iplProg);
+  }
+  int Launch(ports::Interface iface, const std::string& port, const std::string& path, int mainProg,
+             int iplProg, const std::string& parity = "NONE", int baud = 38400) {
+    if (!emulated.printer) MakePrinter();
+    if (download->Kind() != iface) Use(iface);
+    const engine::DownloadType type = mainProg  ? engine::DownloadType::kMain
+                                      : iplProg ? engine::DownloadType::kIpl
+                                                : engine::DownloadType::kFont;
+    app::DownloadRequest request{iface, type,   port, path, engine::firstSector(mainProg, iplProg),
+                                 baud,  parity, 1};
+    clock.ClearRecords();
+    return testing::Launch(request, *download, host);
   }
   std::vector<uint8_t> Flash(int sector) { return emulated.printer->Sector(sector); }
   // The commands the printer took in, as "erase 7", "data 7", ...
@@ -121,7 +110,12 @@ class SerialDownload : public ::testing::Test {
     }
     return out;
   }
-  std::vector<int64_t> Timeline() { return clock.Timeline(std::this_thread::get_id()); }
+  // The pauses of the last download's thread; of the test's own while none
+  // was launched.
+  std::vector<int64_t> Timeline() {
+    const std::thread::id launched = host.DownloadThread();
+    return clock.Timeline(launched == std::thread::id() ? std::this_thread::get_id() : launched);
+  }
 };
 
 }  // namespace quillon::testing
