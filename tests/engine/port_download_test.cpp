@@ -226,16 +226,6 @@ TEST_F(PortDownload, FourSilentLineChecksReconnectTheUsbPrinter) {
   EXPECT_EQ(port->DevicesOpen(), 0);
 }
 
-TEST_F(PortDownload, OverUsbThirtySilentChecksGiveBusyAndTheStatusByteIsNotLookedAt) {
-  options.statusByte = 0x41;  // another model: over USB the ACK is enough
-  ASSERT_EQ(RunUsb(WriteImage("f.bin", Pattern(100)), 0, 0), kSuccess);
-
-  port = std::make_shared<platform::PrinterPortKnobs>();
-  emulated = {};
-  options.silentFrom = 2;  // the switch is taken, nothing after it
-  EXPECT_EQ(RunUsb(WriteImage("f.bin", Pattern(100)), 0, 0), kInterfaceBusy);
-}
-
 TEST_F(PortDownload, AUsbPrinterThatVanishesMidBlockIsReconnectedAndTheChunkWrittenAgain) {
   const auto image = Pattern(131072);
   port->VanishOnWrite(6);  // a piece of the first data block

@@ -29,27 +29,6 @@ class SerialFailure : public testing::SerialDownload {
   std::string Main(size_t size = 131072) { return WriteImage("fw.mfw", Pattern(size)); }
 };
 
-TEST_F(SerialFailure, EachRefusedCommandHasItsCode) {
-  struct Case {
-    CommandKind kind;
-    int code;
-    size_t commands;  // taken in before the download stopped
-  };
-  for (const Case c :
-       {Case{CommandKind::kErase, kCannotErase, 3}, Case{CommandKind::kSelect, kCannotSelect, 5},
-        Case{CommandKind::kData, kDataBlockTimeout, 6},
-        Case{CommandKind::kChecksum, kCannotAcknowledge, 7},
-        Case{CommandKind::kRecalc, kCannotRecalculateCrc, 11}}) {
-    options = {};
-    Fault(c.kind, 1);
-    emulated = {};
-    MakePrinter();
-    EXPECT_EQ(Run(Main(), 1, 0), c.code) << sim::CommandName(c.kind);
-    EXPECT_EQ(Commands().size(), c.commands) << sim::CommandName(c.kind);
-    EXPECT_TRUE(emulated.line->Closed());
-  }
-}
-
 TEST_F(SerialFailure, AWrongChecksumStopsBeforeTheNextSector) {
   options.badCrcSectors = {7};
   ASSERT_EQ(Run(Main(3 * 65536), 1, 0), kDifferentCrc);
@@ -66,30 +45,6 @@ TEST_F(SerialFailure, ASilentCrcRecalculationIsPolled101Times) {
   EXPECT_EQ(t.back(), app::kBeforeResultMs);  // the worker's, after the procedure
   EXPECT_EQ(std::count(t.end() - 102, t.end() - 1, 1000), 101);
   EXPECT_EQ(emulated.line->Timeouts().ReadTotalTimeoutConstant, 2000u);
-}
-
-TEST_F(SerialFailure, APrinterThatNeverAnswersIsBusy) {
-  Fault(CommandKind::kLineStatus, 0, 0, /*silent=*/true);
-  ASSERT_EQ(Run(Main(), 1, 0), kInterfaceBusy);
-  EXPECT_EQ(Commands().size(), 31u);  // the switch and 30 line checks
-}
-
-TEST_F(SerialFailure, APrinterOfAnotherModelIsNamedAsSuch) {
-  options.statusByte = 0x41;
-  ASSERT_EQ(Run(Main(), 1, 0), kNotStandardModel);
-  EXPECT_EQ(Commands().size(), 31u);
-}
-
-TEST_F(SerialFailure, OneGoodLineCheckAnswerIsEnough) {
-  options.statusByte = 0x23;
-  for (int n = 1; n <= 29; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
-  EXPECT_EQ(Run(Main(), 1, 0), kSuccess);
-}
-
-TEST_F(SerialFailure, AfterTheIplRestartAnotherModelStillCountsAsBusy) {
-  // Fine at first, then every line check after the restart says another model.
-  for (int n = 2; n <= 31; ++n) Fault(CommandKind::kLineStatus, n, 0x41);
-  ASSERT_EQ(Run(WriteImage("b.ipl", Pattern(131072)), 0, 1), kInterfaceBusy);
 }
 
 TEST_F(SerialFailure, AFailedSwitchOrResetWrite) {
