@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -22,7 +23,6 @@
 namespace quillon::res {
 namespace {
 
-using Ids = std::vector<int>;
 using Strings = std::vector<std::string>;
 
 const DialogTemplate& Get(int id) {
@@ -32,157 +32,72 @@ const DialogTemplate& Get(int id) {
   return t ? *t : none;
 }
 
-Ids ControlIds(const DialogTemplate& t) {
-  Ids ids;
-  for (const ControlTemplate& c : t.controls) ids.push_back(c.id);
-  return ids;
-}
-
-ControlKind Kind(const DialogTemplate& t, int id) {
-  const ControlTemplate* c = t.Control(id);
-  return c ? KindOf(c->className, c->style) : ControlKind::kOther;
-}
-
-TEST(Templates, TheMainDialogListsItsControlsInTabOrder) {
-  const DialogTemplate& t = Get(IDD_MAIN);
-  EXPECT_EQ(t.caption, "Standard Model Quillon  Ver 2.02");
-  EXPECT_EQ(t.rect, (Rect{0, 0, 321, 228}));
-  EXPECT_EQ(t.fontSize, 8);
-  EXPECT_EQ(t.fontName, "MS Sans Serif");
-  EXPECT_EQ(t.style,
-            kDsSetFont | kDsModalFrame | kWsPopup | kWsCaption | kWsSysMenu | kWsMinimizeBox);
-  EXPECT_EQ(t.exStyle, kWsExAppWindow);
-  EXPECT_EQ(ControlIds(t),
-            (Ids{1012, 1013, 1014, 1015, 1016, 1020, 1,    100, 1030, 1005, 1004, 1007, 1006,
-                 1009, 1008, 1010, -1,   1018, 1019, 1017, -1,  -1,   -1,   1041, 1042, 1044}));
-
-  struct Expected {
-    size_t index;
-    const char* text;
+// What the code relies on in the templates (their full text is checked
+// against the compiled script below): each control it names is there, of
+// the kind it treats it as, with the styles its behaviour depends on.
+TEST(Templates, TheControlsTheCodeNamesAreOfTheKindsItExpects) {
+  struct Row {
+    int dialog;
+    int id;
     ControlKind kind;
-    Rect rect;
+    uint32_t set;    // styles it must have
+    uint32_t unset;  // and must not
   };
-  const Expected expected[] = {
-      {0, "", ControlKind::kDropDownList, {80, 68, 81, 73}},
-      {1, "", ControlKind::kDropDownList, {80, 83, 81, 100}},
-      {2, "", ControlKind::kDropDownList, {80, 98, 81, 85}},
-      {3, "", ControlKind::kDropDownList, {80, 114, 81, 53}},
-      {4, "", ControlKind::kDropDownList, {80, 130, 81, 53}},
-      {5, "Browse...", ControlKind::kPushButton, {269, 68, 35, 12}},
-      {6, "FLASH NOW", ControlKind::kDefaultPushButton, {218, 89, 61, 14}},
-      {7, "About", ControlKind::kPushButton, {232, 110, 34, 12}},
-      {8, "Exit", ControlKind::kPushButton, {277, 207, 36, 13}},
-      {9, "Port :", ControlKind::kLabel, {17, 83, 50, 12}},
-      {10, "Download Type : ", ControlKind::kLabel, {17, 67, 58, 12}},
-      {11, "Parity Bit :", ControlKind::kLabel, {17, 115, 48, 12}},
-      {12, "Baud Rate :", ControlKind::kLabel, {17, 99, 49, 12}},
-      {13, "Data Bit :", ControlKind::kLabel, {17, 147, 40, 12}},
-      {14, "Stop Bit :", ControlKind::kLabel, {17, 131, 43, 12}},
-      {15, "Data Flow :", ControlKind::kLabel, {17, 163, 48, 12}},
-      {16, " Properties", ControlKind::kGroupBox, {7, 55, 159, 146}},
-      {17, "", ControlKind::kEdit, {80, 146, 72, 12}},
-      {18, "", ControlKind::kEdit, {80, 162, 72, 12}},
-      {19, "", ControlKind::kEdit, {191, 68, 72, 12}},
-      {20, "", ControlKind::kGroupBox, {171, 55, 142, 145}},
-      {21,
-       "Caution:\nPlease do not stop the data transmission\nwhile it is flashing the product's "
-       "memory, \nas it may cause serious damage to the\nproduct.",
-       ControlKind::kLabel,
-       {177, 134, 130, 43}},
-      {22, "Communication port", ControlKind::kGroupBox, {53, 7, 215, 40}},
-      {23, "Serial Port", ControlKind::kRadioButton, {69, 24, 48, 10}},
-      {24, "Parallel Port", ControlKind::kRadioButton, {132, 24, 53, 10}},
-      {25, "USB Interface", ControlKind::kRadioButton, {196, 24, 61, 10}},
+  const Row rows[] = {
+      // Lists keep their entries in the order they are added.
+      {IDD_MAIN, IDC_TYPE_LIST, ControlKind::kDropDownList, kWsTabStop, kCbsSort | kWsDisabled},
+      {IDD_MAIN, IDC_PORT_LIST, ControlKind::kDropDownList, kWsTabStop, kCbsSort | kWsDisabled},
+      {IDD_MAIN, IDC_BAUD_LIST, ControlKind::kDropDownList, kWsTabStop, kCbsSort | kWsDisabled},
+      {IDD_MAIN, IDC_PARITY_LIST, ControlKind::kDropDownList, kWsTabStop, kCbsSort | kWsDisabled},
+      {IDD_MAIN, IDC_STOP_LIST, ControlKind::kDropDownList, kWsTabStop, kCbsSort | kWsDisabled},
+      // The file box shows the name and takes focus, but no typing.
+      {IDD_MAIN, IDC_FILE_BOX, ControlKind::kEdit, kEsReadOnly, kWsDisabled},
+      {IDD_MAIN, IDC_DATA_BITS, ControlKind::kEdit, kWsDisabled, 0},
+      {IDD_MAIN, IDC_DATA_FLOW, ControlKind::kEdit, kWsDisabled, 0},
+      // Enter presses FLASH NOW.
+      {IDD_MAIN, IDC_FLASH_NOW, ControlKind::kDefaultPushButton, 0, kWsDisabled},
+      {IDD_MAIN, IDC_BROWSE, ControlKind::kPushButton, 0, kWsDisabled},
+      {IDD_MAIN, IDC_ABOUT, ControlKind::kPushButton, 0, kWsDisabled},
+      {IDD_MAIN, IDC_EXIT, ControlKind::kPushButton, 0, kWsDisabled},
+      // One group of radio buttons, reached by Tab at Parallel Port.
+      {IDD_MAIN, IDC_SERIAL, ControlKind::kRadioButton, kBsAutoRadioButton, kWsTabStop},
+      {IDD_MAIN, IDC_PARALLEL, ControlKind::kRadioButton, kBsAutoRadioButton | kWsTabStop, 0},
+      {IDD_MAIN, IDC_USB, ControlKind::kRadioButton, kBsAutoRadioButton, kWsTabStop},
+      {IDD_ABOUT, IDC_ABOUT_OK, ControlKind::kDefaultPushButton, 0, kWsDisabled},
+      {IDD_PROGRESS, IDC_PROGRESS_BAR, ControlKind::kProgressBar, 0, 0},
+      {IDD_PROGRESS, IDC_PROGRESS_CANCEL, ControlKind::kPushButton, 0, kWsDisabled},
   };
-  ASSERT_EQ(t.controls.size(), std::size(expected));
-  for (const Expected& e : expected) {
-    const ControlTemplate& c = t.controls[e.index];
-    EXPECT_EQ(c.text, e.text) << e.index;
-    EXPECT_EQ(KindOf(c.className, c.style), e.kind) << e.index;
-    EXPECT_EQ(c.rect, e.rect) << e.index;
-    EXPECT_EQ(c.style & (kWsChild | kWsVisible), kWsChild | kWsVisible) << e.index;
+  for (const Row& r : rows) {
+    const ControlTemplate* c = Get(r.dialog).Control(r.id);
+    ASSERT_NE(c, nullptr) << r.id;
+    EXPECT_EQ(KindOf(c->className, c->style), r.kind) << r.id;
+    EXPECT_EQ(c->style & r.set, r.set) << r.id;
+    EXPECT_EQ(c->style & r.unset, 0u) << r.id;
   }
+  // The About dialog shows its icon; the progress window has no close box
+  // and is shown by whoever opens it.
+  EXPECT_NE(std::find_if(Get(IDD_ABOUT).controls.begin(), Get(IDD_ABOUT).controls.end(),
+                         [](const ControlTemplate& c) { return c.imageId == IDI_ABOUT; }),
+            Get(IDD_ABOUT).controls.end());
+  EXPECT_EQ(Get(IDD_PROGRESS).style & (kWsSysMenu | kWsVisible), 0u);
+  EXPECT_NE(Get(IDD_MAIN).style & kWsSysMenu, 0u);
+
+  // The entries the dialog reads back as settings (the type list's are
+  // replaced by the model table's).
+  const DialogTemplate& main = Get(IDD_MAIN);
+  EXPECT_EQ(main.ListItems(IDC_BAUD_LIST), (Strings{"38400", "19200", "9600", "4800"}));
+  EXPECT_EQ(main.ListItems(IDC_PARITY_LIST), (Strings{"NONE", "EVEN", "ODD"}));
+  EXPECT_EQ(main.ListItems(IDC_STOP_LIST), (Strings{"1", "2"}));
+  EXPECT_TRUE(main.ListItems(IDC_PORT_LIST).empty());
 }
 
-TEST(Templates, TheMainDialogsControlStyles) {
-  const DialogTemplate& t = Get(IDD_MAIN);
-  for (const int id :
-       {IDC_TYPE_LIST, IDC_PORT_LIST, IDC_BAUD_LIST, IDC_PARITY_LIST, IDC_STOP_LIST}) {
-    EXPECT_EQ(t.Control(id)->style & kCbsSort, 0u) << id;  // entries stay in their order
+TEST(Strings, TheTableHoldsTheTitleAndTooltipsOfTheMainDialogsControlsOnly) {
+  EXPECT_EQ(LoadText(IDS_APP_TITLE), "Quillon");
+  EXPECT_EQ(LoadText(IDS_ABOUT_MENU), std::nullopt);  // so the system menu has no About entry
+  for (const auto& [id, text] : StringTable()) {
+    EXPECT_TRUE(id == IDS_APP_TITLE || Get(IDD_MAIN).Control(id) != nullptr) << id;
+    EXPECT_FALSE(text.empty()) << id;
   }
-  EXPECT_NE(t.Control(IDC_DATA_BITS)->style & kWsDisabled, 0u);
-  EXPECT_NE(t.Control(IDC_DATA_FLOW)->style & kWsDisabled, 0u);
-  EXPECT_NE(t.Control(IDC_FILE_BOX)->style & kEsReadOnly, 0u);
-  EXPECT_EQ(t.Control(IDC_FILE_BOX)->style & kWsDisabled, 0u);
-  EXPECT_EQ(t.Control(IDC_SERIAL)->style & kWsTabStop, 0u);
-  EXPECT_NE(t.Control(IDC_PARALLEL)->style & kWsTabStop, 0u);
-  EXPECT_EQ(t.Control(IDC_USB)->style & kWsTabStop, 0u);
-  EXPECT_EQ(Kind(t, IDC_SERIAL), ControlKind::kRadioButton);
-  EXPECT_EQ(t.Control(IDC_SERIAL)->style & kBsTypeMask, kBsAutoRadioButton);
-
-  // A resource script holds no list entries: the template data does.
-  EXPECT_EQ(t.ListItems(IDC_TYPE_LIST), (Strings{"MAIN FIRMWARE", "IPL FIRMWARE"}));
-  EXPECT_EQ(t.ListItems(IDC_BAUD_LIST), (Strings{"38400", "19200", "9600", "4800"}));
-  EXPECT_EQ(t.ListItems(IDC_PARITY_LIST), (Strings{"NONE", "EVEN", "ODD"}));
-  EXPECT_EQ(t.ListItems(IDC_STOP_LIST), (Strings{"1", "2"}));
-  EXPECT_TRUE(t.ListItems(IDC_PORT_LIST).empty());
-}
-
-TEST(Templates, TheAboutAndProgressDialogs) {
-  const DialogTemplate& about = Get(IDD_ABOUT);
-  EXPECT_EQ(about.caption, "About Standard Model Quillon");
-  EXPECT_EQ(about.rect, (Rect{0, 0, 235, 55}));
-  EXPECT_EQ(about.fontName, "MS Sans Serif");
-  ASSERT_EQ(about.controls.size(), 5u);
-  EXPECT_EQ(KindOf(about.controls[0].className, about.controls[0].style), ControlKind::kIcon);
-  EXPECT_EQ(about.controls[0].imageId, IDI_ABOUT);
-  EXPECT_EQ(about.controls[0].rect.x, 11);
-  EXPECT_EQ(about.controls[0].rect.y, 17);
-  Strings texts;
-  for (size_t i = 1; i < 4; ++i) texts.push_back(about.controls[i].text);
-  EXPECT_EQ(texts, (Strings{"Passbook Printer", "Orvane", "Copyright (C) 2026"}));
-  EXPECT_EQ(about.controls[1].rect, (Rect{44, 12, 119, 8}));
-  EXPECT_EQ(about.controls[2].rect.y, 23);
-  EXPECT_EQ(about.controls[3].rect.y, 34);
-  EXPECT_EQ(about.controls[4].id, 2);
-  EXPECT_EQ(KindOf(about.controls[4].className, about.controls[4].style),
-            ControlKind::kDefaultPushButton);
-  EXPECT_EQ(about.controls[4].rect, (Rect{178, 18, 50, 14}));
-
-  const DialogTemplate& progress = Get(IDD_PROGRESS);
-  EXPECT_EQ(progress.caption, "Quillon - On Transmission...");
-  EXPECT_EQ(progress.rect, (Rect{0, 0, 192, 87}));
-  EXPECT_EQ(progress.style & kWsSysMenu, 0u);  // no close box
-  EXPECT_EQ(progress.style & (kWsPopup | kWsCaption | kDsModalFrame),
-            kWsPopup | kWsCaption | kDsModalFrame);
-  EXPECT_EQ(progress.style & kWsVisible, 0u);  // shown by whoever opens it
-  EXPECT_EQ(ControlIds(progress), (Ids{1022, 1021, 1046}));
-  EXPECT_EQ(progress.Control(1022)->text, " Percent: ");
-  EXPECT_EQ(progress.Control(1022)->rect, (Rect{7, 7, 178, 73}));
-  EXPECT_EQ(Kind(progress, 1021), ControlKind::kProgressBar);
-  EXPECT_NE(progress.Control(1021)->style & kWsBorder, 0u);
-  EXPECT_EQ(progress.Control(1021)->rect, (Rect{15, 32, 158, 14}));
-  EXPECT_EQ(progress.Control(1046)->text, "Cancel");
-  EXPECT_EQ(progress.Control(1046)->rect, (Rect{123, 56, 50, 14}));
-}
-
-TEST(Strings, TooltipsLiveUnderTheControlIds) {
-  const std::map<int, std::string> expected = {
-      {1, "Start the download process"},
-      {100, "About Brenmoor"},
-      {103, "Quillon"},
-      {1012, "Choose download type"},
-      {1013, "Choose the COM port number"},
-      {1014, "Choose the baud rate"},
-      {1015, "Choose the parity scheme to be used"},
-      {1016, "Choose the number of stop bits to be used"},
-      {1020, "Browse file"},
-      {1030, "Exit this program"},
-  };
-  EXPECT_EQ(StringTable().size(), expected.size());
-  for (const auto& [id, text] : expected) EXPECT_EQ(LoadText(id), text) << id;
-  EXPECT_EQ(LoadText(IDS_ABOUT_MENU), std::nullopt);
-  EXPECT_EQ(LoadText(1017), std::nullopt);
 }
 
 // --- The resource compiler's view -----------------------------------------
