@@ -34,6 +34,45 @@ bool Fits(uint32_t value, uint32_t bits) {
   return value < (uint32_t{1} << bits);
 }
 
+// The fields our Dcb shares with the system's DCB, either way.
+template <class From, class To>
+void CopyDcb(const From& in, To& out) {
+  out.DCBlength = in.DCBlength;
+  out.BaudRate = in.BaudRate;
+  out.fBinary = in.fBinary;
+  out.fParity = in.fParity;
+  out.fOutxCtsFlow = in.fOutxCtsFlow;
+  out.fOutxDsrFlow = in.fOutxDsrFlow;
+  out.fDtrControl = in.fDtrControl;
+  out.fDsrSensitivity = in.fDsrSensitivity;
+  out.fTXContinueOnXoff = in.fTXContinueOnXoff;
+  out.fOutX = in.fOutX;
+  out.fInX = in.fInX;
+  out.fErrorChar = in.fErrorChar;
+  out.fNull = in.fNull;
+  out.fRtsControl = in.fRtsControl;
+  out.fAbortOnError = in.fAbortOnError;
+  out.XonLim = in.XonLim;
+  out.XoffLim = in.XoffLim;
+  out.ByteSize = in.ByteSize;
+  out.Parity = in.Parity;
+  out.StopBits = in.StopBits;
+  out.XonChar = in.XonChar;
+  out.XoffChar = in.XoffChar;
+  out.ErrorChar = in.ErrorChar;
+  out.EofChar = in.EofChar;
+  out.EvtChar = in.EvtChar;
+}
+
+template <class From, class To>
+void CopyTimeouts(const From& in, To& out) {
+  out.ReadIntervalTimeout = in.ReadIntervalTimeout;
+  out.ReadTotalTimeoutMultiplier = in.ReadTotalTimeoutMultiplier;
+  out.ReadTotalTimeoutConstant = in.ReadTotalTimeoutConstant;
+  out.WriteTotalTimeoutMultiplier = in.WriteTotalTimeoutMultiplier;
+  out.WriteTotalTimeoutConstant = in.WriteTotalTimeoutConstant;
+}
+
 }  // namespace
 
 bool ToWin32Dcb(const Dcb& in, DCB& out) {
@@ -44,76 +83,20 @@ bool ToWin32Dcb(const Dcb& in, DCB& out) {
                     Fits(in.fNull, 1) && Fits(in.fRtsControl, 2) && Fits(in.fAbortOnError, 1);
   if (!fits) return false;
   out = DCB{};
-  out.DCBlength = in.DCBlength;
-  out.BaudRate = in.BaudRate;
-  out.fBinary = in.fBinary;
-  out.fParity = in.fParity;
-  out.fOutxCtsFlow = in.fOutxCtsFlow;
-  out.fOutxDsrFlow = in.fOutxDsrFlow;
-  out.fDtrControl = in.fDtrControl;
-  out.fDsrSensitivity = in.fDsrSensitivity;
-  out.fTXContinueOnXoff = in.fTXContinueOnXoff;
-  out.fOutX = in.fOutX;
-  out.fInX = in.fInX;
-  out.fErrorChar = in.fErrorChar;
-  out.fNull = in.fNull;
-  out.fRtsControl = in.fRtsControl;
-  out.fAbortOnError = in.fAbortOnError;
-  out.XonLim = in.XonLim;
-  out.XoffLim = in.XoffLim;
-  out.ByteSize = in.ByteSize;
-  out.Parity = in.Parity;
-  out.StopBits = in.StopBits;
-  out.XonChar = in.XonChar;
-  out.XoffChar = in.XoffChar;
-  out.ErrorChar = in.ErrorChar;
-  out.EofChar = in.EofChar;
-  out.EvtChar = in.EvtChar;
+  CopyDcb(in, out);
   return true;
 }
 
 void FromWin32Dcb(const DCB& in, Dcb& out) {
-  out.DCBlength = in.DCBlength;
-  out.BaudRate = in.BaudRate;
-  out.fBinary = in.fBinary;
-  out.fParity = in.fParity;
-  out.fOutxCtsFlow = in.fOutxCtsFlow;
-  out.fOutxDsrFlow = in.fOutxDsrFlow;
-  out.fDtrControl = in.fDtrControl;
-  out.fDsrSensitivity = in.fDsrSensitivity;
-  out.fTXContinueOnXoff = in.fTXContinueOnXoff;
-  out.fOutX = in.fOutX;
-  out.fInX = in.fInX;
-  out.fErrorChar = in.fErrorChar;
-  out.fNull = in.fNull;
-  out.fRtsControl = in.fRtsControl;
-  out.fAbortOnError = in.fAbortOnError;
-  out.XonLim = in.XonLim;
-  out.XoffLim = in.XoffLim;
-  out.ByteSize = in.ByteSize;
-  out.Parity = in.Parity;
-  out.StopBits = in.StopBits;
-  out.XonChar = in.XonChar;
-  out.XoffChar = in.XoffChar;
-  out.ErrorChar = in.ErrorChar;
-  out.EofChar = in.EofChar;
-  out.EvtChar = in.EvtChar;
+  CopyDcb(in, out);
 }
 
 void ToWin32Timeouts(const CommTimeouts& in, COMMTIMEOUTS& out) {
-  out.ReadIntervalTimeout = in.ReadIntervalTimeout;
-  out.ReadTotalTimeoutMultiplier = in.ReadTotalTimeoutMultiplier;
-  out.ReadTotalTimeoutConstant = in.ReadTotalTimeoutConstant;
-  out.WriteTotalTimeoutMultiplier = in.WriteTotalTimeoutMultiplier;
-  out.WriteTotalTimeoutConstant = in.WriteTotalTimeoutConstant;
+  CopyTimeouts(in, out);
 }
 
 void FromWin32Timeouts(const COMMTIMEOUTS& in, CommTimeouts& out) {
-  out.ReadIntervalTimeout = in.ReadIntervalTimeout;
-  out.ReadTotalTimeoutMultiplier = in.ReadTotalTimeoutMultiplier;
-  out.ReadTotalTimeoutConstant = in.ReadTotalTimeoutConstant;
-  out.WriteTotalTimeoutMultiplier = in.WriteTotalTimeoutMultiplier;
-  out.WriteTotalTimeoutConstant = in.WriteTotalTimeoutConstant;
+  CopyTimeouts(in, out);
 }
 
 uint32_t ToWin32PurgeFlags(uint32_t flags) {

@@ -322,53 +322,47 @@ TEST_F(AnswerPaths, TheAnswerWaitSleepsOnTheEvent) {
   EXPECT_LE(portCalls->read - reads, elapsed / 750 + 1);
 }
 
-TEST_F(AnswerPaths, ParallelLineStatusNeedsAckAndTheStandardModel) {
-  Scripted();
-  OverParallel();
-  int stdModel = 7;
-  Reply(2, {kAck, 0x41});
-  EXPECT_EQ(LineStatus(stdModel), 0);
-  EXPECT_EQ(stdModel, 0);
-  Reply(2, {kAck, kStandardModel});
-  EXPECT_EQ(LineStatus(stdModel), 1);
-  EXPECT_EQ(stdModel, 1);
-
-  // A NAK, an answer cut short and no answer leave stdModel alone.
-  for (const Bytes& reply : {Bytes{kNak, kStandardModel}, Bytes{kNak}, Bytes{kAck}, Bytes{}}) {
-    stdModel = 7;
-    Reply(2, reply);
-    EXPECT_EQ(LineStatus(stdModel), 0) << reply.size();
-    EXPECT_EQ(stdModel, 7) << reply.size();
-  }
-  EXPECT_EQ(StartBytes(), std::vector<int>(6, 2));
-  EXPECT_EQ(Stops().size(), 6u);
-}
-
-TEST_F(AnswerPaths, UsbLineStatusNeedsOnlyTheAckButBothBytes) {
-  Scripted();
-  OverUsb();
-  int stdModel = 7;
-  Reply(2, {kAck, 0x41});
-  EXPECT_EQ(LineStatus(stdModel), 1);
-  EXPECT_EQ(stdModel, 1);
-  stdModel = 7;
-  Reply(2, {kAck, kStandardModel});
-  EXPECT_EQ(LineStatus(stdModel), 1);
-  EXPECT_EQ(stdModel, 1);
-
-  for (const Bytes& reply : {Bytes{kNak, kStandardModel}, Bytes{kNak}, Bytes{kAck}, Bytes{}}) {
-    stdModel = 7;
-    Reply(2, reply);
-    const int64_t t0 = platform::NowMs();
-    EXPECT_EQ(LineStatus(stdModel), 0) << reply.size();
-    EXPECT_EQ(stdModel, 7) << reply.size();
-    // A whole answer fails at once, anything less after 4 to 5 s.
-    if (reply.size() < 2) {
-      EXPECT_GE(platform::NowMs() - t0, 4000) << reply.size();
+TEST_F(AnswerPaths, LineStatusNeedsTheStandardModelOverParallelAndOnlyTheAckOverUsb) {
+  // The answer, and what comes of it over parallel and over USB: the
+  // result and stdModel (7: left alone).
+  struct Row {
+    Bytes reply;
+    int parallel;
+    int usb;
+  };
+  const Row rows[] = {
+      {{kAck, 0x41}, 0, 1},
+      {{kAck, kStandardModel}, 1, 1},
+      {{kNak, kStandardModel}, -1, -1},
+      {{kNak}, -1, -1},
+      {{kAck}, -1, -1},
+      {{}, -1, -1},
+  };
+  for (const bool usb : {false, true}) {
+    SCOPED_TRACE(usb ? "USB" : "parallel");
+    Scripted();
+    Over(usb);
+    const size_t starts = StartBytes().size();
+    const size_t stops = Stops().size();
+    for (const Row& r : rows) {
+      const int expected = usb ? r.usb : r.parallel;
+      int stdModel = 7;
+      Reply(2, r.reply);
+      const int64_t t0 = platform::NowMs();
+      EXPECT_EQ(LineStatus(stdModel), std::max(expected, 0)) << r.reply.size();
+      EXPECT_EQ(stdModel, expected < 0 ? 7 : expected) << r.reply.size();
+      // Over USB a whole answer fails at once, anything less after 4 to 5 s.
+      const int64_t took = platform::NowMs() - t0;
+      const bool whole = r.reply.size() == 2;
+      EXPECT_TRUE(!usb || ((whole || took >= 4000) && took <= 1000 + 5000 + 50)) << took;
     }
-    EXPECT_LE(platform::NowMs() - t0, 1000 + 5000 + 50) << reply.size();
+    // One receive thread per command, each asking for both bytes, and
+    // ended by it.
+    EXPECT_EQ(Stops().size() - stops, 6u);
+    const std::vector<int> all = StartBytes();
+    EXPECT_EQ(std::vector<int>(all.begin() + static_cast<long>(starts), all.end()),
+              std::vector<int>(6, 2));
   }
-  EXPECT_EQ(StartBytes(), std::vector<int>(6, 2));
 }
 
 TEST_F(AnswerPaths, ParallelChecksumComesWithItsAckInOneAnswer) {
@@ -401,51 +395,45 @@ TEST_F(AnswerPaths, ParallelChecksumComesWithItsAckInOneAnswer) {
   EXPECT_EQ(StartBytes(), (std::vector<int>{3, 3, 3, 3, 3}));
 }
 
-TEST_F(AnswerPaths, UsbChecksumIsAskedForTenSecondsAfterTheFrame) {
-  Scripted();
-  OverUsb();
-  uint16_t value = 0x1234;
-  Reply(2, {kAck, 0x3D, 0xBB});
-  EXPECT_EQ(Checksum(value), 1);
-  EXPECT_EQ(value, 0xBB3D);
-  ASSERT_EQ(writeTimes.size(), 1u);
-  auto starts = Starts();
-  ASSERT_EQ(starts.size(), 2u);
-  // The ACK first, then the two value bytes in a receive of their own.
-  EXPECT_EQ(StartBytes(), (std::vector<int>{1, 2}));
-  EXPECT_GE(starts[0] - writeTimes[0], 10000);
-  EXPECT_LE(starts[0] - writeTimes[0], 10000 + 50);
-  EXPECT_EQ(Stops().size(), 2u);
+TEST_F(AnswerPaths, UsbChecksumAndCrcAreAskedForTheirWaitAfterTheFrameAckFirst) {
+  struct Row {
+    const char* what;
+    int64_t waitMs;
+    uint8_t refusal;
+    bool crc;
+  };
+  const Row rows[] = {{"checksum", 10000, kNak, false}, {"CRC", 50000, 0x41, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const auto ask = [&](uint16_t& v) { return r.crc ? Recalc(v) : Checksum(v); };
+    Scripted();
+    OverUsb();
+    const size_t frames = writeTimes.size();
+    const size_t first = Starts().size();
+    const size_t stops = Stops().size();
+    uint16_t value = 0;
+    Reply(2, {kAck, 0x34, 0x12});
+    EXPECT_EQ(ask(value), 1);
+    EXPECT_EQ(value, 0x1234);
+    Times starts = Starts();
+    ASSERT_EQ(starts.size(), first + 2);
+    ASSERT_EQ(writeTimes.size(), frames + 1);
+    // The ACK first, then the two value bytes in a receive of their own.
+    const std::vector<int> bytes = StartBytes();
+    EXPECT_EQ(std::vector<int>(bytes.end() - 2, bytes.end()), (std::vector<int>{1, 2}));
+    EXPECT_GE(starts[first] - writeTimes[frames], r.waitMs);
+    EXPECT_LE(starts[first] - writeTimes[frames], r.waitMs + 50);
+    EXPECT_EQ(Stops().size(), stops + 2);
 
-  value = 0x1234;
-  Reply(2, {kNak, 0x3D, 0xBB});
-  EXPECT_EQ(Checksum(value), 0);
-  EXPECT_EQ(value, 0x1234);
-  starts = Starts();
-  ASSERT_EQ(starts.size(), 3u);  // no second receive after a NAK
-  ASSERT_EQ(writeTimes.size(), 2u);
-  EXPECT_GE(starts[2] - writeTimes[1], 10000);
-}
-
-TEST_F(AnswerPaths, UsbCrcIsAskedForFiftySecondsAfterTheFrame) {
-  Scripted();
-  OverUsb();
-  uint16_t value = 0;
-  Reply(2, {kAck, 0x34, 0x12});
-  EXPECT_EQ(Recalc(value), 1);
-  EXPECT_EQ(value, 0x1234);
-  ASSERT_EQ(writeTimes.size(), 1u);
-  const auto starts = Starts();
-  ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(StartBytes(), (std::vector<int>{1, 2}));
-  EXPECT_GE(starts[0] - writeTimes[0], 50000);
-  EXPECT_LE(starts[0] - writeTimes[0], 50000 + 50);
-
-  value = 7;
-  Reply(2, {0x41, 0x34, 0x12});
-  EXPECT_EQ(Recalc(value), 0);
-  EXPECT_EQ(value, 7);
-  EXPECT_EQ(Starts().size(), 3u);
+    value = 7;
+    Reply(2, {r.refusal, 0x34, 0x12});
+    EXPECT_EQ(ask(value), 0);
+    EXPECT_EQ(value, 7);
+    starts = Starts();
+    ASSERT_EQ(starts.size(), first + 3);  // no second receive after a refusal
+    ASSERT_EQ(writeTimes.size(), frames + 2);
+    EXPECT_GE(starts[first + 2] - writeTimes[frames + 1], r.waitMs);
+  }
 }
 
 TEST_F(AnswerPaths, AFailedFrameWriteAsksForNoAnswer) {

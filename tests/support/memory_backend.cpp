@@ -116,6 +116,17 @@ auto MemoryBackend::OnOwner(WindowHandle window, F&& f) -> decltype(f()) {
   }
 }
 
+template <class T, class F>
+T MemoryBackend::OnControl(WindowHandle window, int id, T none, F&& f) {
+  return OnOwner(window, [&] {
+    T out = none;
+    Locked([&] {
+      if (ControlState* c = ControlLocked(window, id)) out = f(*c);
+    });
+    return out;
+  });
+}
+
 void MemoryBackend::AddTemplate(res::DialogTemplate t) {
   Locked([&] { templates_.push_back(std::move(t)); });
 }
@@ -342,27 +353,15 @@ void MemoryBackend::EnableToolTips(WindowHandle window, bool enable) {
 // --- Controls -------------------------------------------------------------
 
 void MemoryBackend::EnableControl(WindowHandle window, int id, bool enable) {
-  OnOwner(window, [&] {
-    Locked([&] {
-      if (ControlState* c = ControlLocked(window, id)) {
-        c->enabled = enable;
-        ++generation_;
-      }
-    });
-  });
+  OnControl(window, id, false, [&](ControlState& c) { return Changed(c.enabled = enable, true); });
 }
 
 bool MemoryBackend::IsControlEnabled(WindowHandle window, int id) {
-  return OnOwner(window, [&] {
-    bool enabled = false;
-    Locked([&] {
-      if (const ControlState* c = ControlLocked(window, id)) enabled = c->enabled;
-    });
-    return enabled;
-  });
+  return OnControl(window, id, false, [](const ControlState& c) { return c.enabled; });
 }
 
 bool MemoryBackend::SetControlText(WindowHandle window, int id, const std::string& text) {
+  // The time is the window thread's, read before the lock is taken.
   return OnOwner(window, [&] {
     const int64_t now = Now();
     bool set = false;
@@ -379,133 +378,81 @@ bool MemoryBackend::SetControlText(WindowHandle window, int id, const std::strin
 }
 
 std::string MemoryBackend::ControlText(WindowHandle window, int id) {
-  return OnOwner(window, [&] {
-    std::string text;
-    Locked([&] {
-      if (const ControlState* c = ControlLocked(window, id)) {
-        text = c->kind == ControlKind::kDropDownList ? c->SelectedText() : c->text;
-      }
-    });
-    return text;
+  return OnControl(window, id, std::string(), [](const ControlState& c) {
+    return c.kind == ControlKind::kDropDownList ? c.SelectedText() : c.text;
   });
 }
 
 void MemoryBackend::SetCheck(WindowHandle window, int id, int state) {
-  OnOwner(window, [&] {
-    Locked([&] {
-      if (ControlState* c = ControlLocked(window, id)) {
-        c->check = state;
-        ++generation_;
-      }
-    });
-  });
+  OnControl(window, id, false, [&](ControlState& c) { return Changed(c.check = state, true); });
 }
 
 int MemoryBackend::Check(WindowHandle window, int id) {
-  return OnOwner(window, [&] {
-    int state = kUnchecked;
-    Locked([&] {
-      if (const ControlState* c = ControlLocked(window, id)) state = c->check;
-    });
-    return state;
-  });
+  return OnControl(window, id, int{kUnchecked}, [](const ControlState& c) { return c.check; });
 }
 
 void MemoryBackend::ListReset(WindowHandle window, int id) {
-  OnOwner(window, [&] {
-    Locked([&] {
-      ControlState* c = ControlLocked(window, id);
-      if (!c || !IsList(c->kind)) return;
-      c->items.clear();
-      c->selection = kListNone;
-      ++generation_;
-    });
+  OnControl(window, id, false, [&](ControlState& c) {
+    if (!IsList(c.kind)) return false;
+    c.items.clear();
+    c.selection = kListNone;
+    ++generation_;
+    return true;
   });
 }
 
 int MemoryBackend::ListAdd(WindowHandle window, int id, const std::string& text) {
-  return OnOwner(window, [&] {
-    int index = kListNone;
-    Locked([&] {
-      ControlState* c = ControlLocked(window, id);
-      if (!c || !IsList(c->kind)) return;
-      auto at = c->items.end();
-      if (c->style & res::kCbsSort) {
-        at = std::upper_bound(c->items.begin(), c->items.end(), text, LessNoCase);
-      }
-      index = static_cast<int>(at - c->items.begin());
-      c->items.insert(at, text);
-      if (c->selection >= index) ++c->selection;
-      ++generation_;
-    });
+  return OnControl(window, id, int{kListNone}, [&](ControlState& c) {
+    if (!IsList(c.kind)) return int{kListNone};
+    auto at = c.items.end();
+    if (c.style & res::kCbsSort)
+      at = std::upper_bound(c.items.begin(), c.items.end(), text, LessNoCase);
+    const int index = static_cast<int>(at - c.items.begin());
+    c.items.insert(at, text);
+    if (c.selection >= index) ++c.selection;
+    ++generation_;
     return index;
   });
 }
 
 int MemoryBackend::ListCount(WindowHandle window, int id) {
-  return OnOwner(window, [&] {
-    int count = kListNone;
-    Locked([&] {
-      const ControlState* c = ControlLocked(window, id);
-      if (c && IsList(c->kind)) count = static_cast<int>(c->items.size());
-    });
-    return count;
+  return OnControl(window, id, int{kListNone}, [](const ControlState& c) {
+    return IsList(c.kind) ? static_cast<int>(c.items.size()) : int{kListNone};
   });
 }
 
 std::string MemoryBackend::ListItemText(WindowHandle window, int id, int index) {
-  return OnOwner(window, [&] {
-    std::string text;
-    Locked([&] {
-      const ControlState* c = ControlLocked(window, id);
-      if (c && index >= 0 && index < static_cast<int>(c->items.size())) {
-        text = c->items[static_cast<size_t>(index)];
-      }
-    });
-    return text;
+  return OnControl(window, id, std::string(), [&](const ControlState& c) {
+    return index >= 0 && index < static_cast<int>(c.items.size())
+               ? c.items[static_cast<size_t>(index)]
+               : std::string();
   });
 }
 
 int MemoryBackend::ListSelection(WindowHandle window, int id) {
-  return OnOwner(window, [&] {
-    int selection = kListNone;
-    Locked([&] {
-      if (const ControlState* c = ControlLocked(window, id)) selection = c->selection;
-    });
-    return selection;
-  });
+  return OnControl(window, id, int{kListNone}, [](const ControlState& c) { return c.selection; });
 }
 
 int MemoryBackend::ListSetSelection(WindowHandle window, int id, int index) {
-  return OnOwner(window, [&] {
-    int selection = kListNone;
-    Locked([&] {
-      ControlState* c = ControlLocked(window, id);
-      if (!c || !IsList(c->kind)) return;
-      // An index outside the list clears the selection.
-      c->selection = index >= 0 && index < static_cast<int>(c->items.size()) ? index : kListNone;
-      selection = c->selection;
-      ++generation_;
-    });
-    return selection;
+  return OnControl(window, id, int{kListNone}, [&](ControlState& c) {
+    if (!IsList(c.kind)) return int{kListNone};
+    // An index outside the list clears the selection.
+    c.selection = index >= 0 && index < static_cast<int>(c.items.size()) ? index : kListNone;
+    ++generation_;
+    return c.selection;
   });
 }
 
 int MemoryBackend::ListSelectText(WindowHandle window, int id, const std::string& text) {
-  return OnOwner(window, [&] {
-    int selection = kListNone;
-    Locked([&] {
-      ControlState* c = ControlLocked(window, id);
-      if (!c || !IsList(c->kind)) return;
-      for (size_t i = 0; i < c->items.size(); ++i) {
-        if (BeginsWithNoCase(c->items[i], text)) {
-          c->selection = selection = static_cast<int>(i);
-          ++generation_;
-          return;
-        }
+  return OnControl(window, id, int{kListNone}, [&](ControlState& c) {
+    for (size_t i = 0; IsList(c.kind) && i < c.items.size(); ++i) {
+      if (BeginsWithNoCase(c.items[i], text)) {
+        c.selection = static_cast<int>(i);
+        ++generation_;
+        return c.selection;
       }
-    });
-    return selection;
+    }
+    return int{kListNone};
   });
 }
 
@@ -803,17 +750,40 @@ bool MemoryBackend::Act(WindowHandle window, std::function<bool()> check,
   return taken;
 }
 
-bool MemoryBackend::Click(WindowHandle window, int id) {
+bool MemoryBackend::UserAct(WindowHandle window, const std::function<bool(const Win&)>& also,
+                            std::function<void()> perform) {
   return Act(
       window,
       [=, this] {
         bool can = false;
         Locked([&] {
-          const ControlState* c = ControlLocked(window, id);
-          can = Usable(window) && c && c->enabled && c->visible && IsButton(c->kind);
+          const Win* win = LiveLocked(window);
+          can = Usable(window) && win && (!also || also(*win));
         });
         return can;
       },
+      std::move(perform));
+}
+
+bool MemoryBackend::UserActOn(WindowHandle window, int id,
+                              const std::function<bool(const ControlState&)>& also,
+                              std::function<void()> perform) {
+  return UserAct(
+      window,
+      [=, this](const Win&) {
+        const ControlState* c = ControlLocked(window, id);
+        return c && c->enabled && also(*c);
+      },
+      std::move(perform));
+}
+
+void MemoryBackend::Input(WindowHandle window, uint32_t message, uintptr_t wParam) {
+  Deliver(window, message, wParam, 0, Delivery::kInput, std::this_thread::get_id());
+}
+
+bool MemoryBackend::Click(WindowHandle window, int id) {
+  return UserActOn(
+      window, id, [](const ControlState& c) { return c.visible && IsButton(c.kind); },
       [=, this] {
         Locked([&] {
           Win* win = LiveLocked(window);
@@ -843,22 +813,15 @@ bool MemoryBackend::Click(WindowHandle window, int id) {
             break;
           }
         });
-        Deliver(window, kWmCommand, CommandParam(id, kBnClicked), 0, Delivery::kInput,
-                std::this_thread::get_id());
+        Input(window, kWmCommand, CommandParam(id, kBnClicked));
       });
 }
 
 bool MemoryBackend::SelectListItem(WindowHandle window, int id, int index) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] {
-          const ControlState* c = ControlLocked(window, id);
-          can = Usable(window) && c && c->enabled && IsList(c->kind) && index >= 0 &&
-                index < static_cast<int>(c->items.size());
-        });
-        return can;
+  return UserActOn(
+      window, id,
+      [=](const ControlState& c) {
+        return IsList(c.kind) && index >= 0 && index < static_cast<int>(c.items.size());
       },
       [=, this] {
         Locked([&] {
@@ -867,8 +830,7 @@ bool MemoryBackend::SelectListItem(WindowHandle window, int id, int index) {
             ++generation_;
           }
         });
-        Deliver(window, kWmCommand, CommandParam(id, kCbnSelChange), 0, Delivery::kInput,
-                std::this_thread::get_id());
+        Input(window, kWmCommand, CommandParam(id, kCbnSelChange));
       });
 }
 
@@ -882,76 +844,39 @@ bool MemoryBackend::SelectListItem(WindowHandle window, int id, const std::strin
 }
 
 bool MemoryBackend::Focus(WindowHandle window, int id) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] {
-          const ControlState* c = ControlLocked(window, id);
-          can = Usable(window) && c && c->enabled && c->visible;
-        });
-        return can;
-      },
+  return UserActOn(
+      window, id, [](const ControlState& c) { return c.visible; },
       [=, this] { SetFocus(window, id); });
 }
 
 bool MemoryBackend::PressEnter(WindowHandle window) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] { can = Usable(window); });
-        return can;
-      },
-      [=, this] {
-        int id = kIdOk;
-        bool enabled = true;
-        Locked([&] {
-          if (const Win* win = LiveLocked(window)) {
-            for (const ControlState& c : win->state.controls) {
-              if (c.kind == ControlKind::kDefaultPushButton) {
-                id = c.id;
-                enabled = c.enabled;
-                break;
-              }
-            }
+  return UserAct(window, {}, [=, this] {
+    int id = kIdOk;
+    bool enabled = true;
+    Locked([&] {
+      if (const Win* win = LiveLocked(window)) {
+        for (const ControlState& c : win->state.controls) {
+          if (c.kind == ControlKind::kDefaultPushButton) {
+            id = c.id;
+            enabled = c.enabled;
+            break;
           }
-        });
-        if (enabled) {
-          Deliver(window, kWmCommand, CommandParam(id, kBnClicked), 0, Delivery::kInput,
-                  std::this_thread::get_id());
         }
-      });
+      }
+    });
+    if (enabled) Input(window, kWmCommand, CommandParam(id, kBnClicked));
+  });
 }
 
 bool MemoryBackend::PressEscape(WindowHandle window) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] { can = Usable(window); });
-        return can;
-      },
-      [=, this] {
-        Deliver(window, kWmCommand, CommandParam(kIdCancel, kBnClicked), 0, Delivery::kInput,
-                std::this_thread::get_id());
-      });
+  return UserAct(window, {},
+                 [=, this] { Input(window, kWmCommand, CommandParam(kIdCancel, kBnClicked)); });
 }
 
 bool MemoryBackend::CloseBox(WindowHandle window) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] {
-          const Win* win = LiveLocked(window);
-          can = Usable(window) && win && (win->state.style & res::kWsSysMenu);
-        });
-        return can;
-      },
-      [=, this] {
-        Deliver(window, kWmSysCommand, kScClose, 0, Delivery::kInput, std::this_thread::get_id());
-      });
+  return UserAct(
+      window, [](const Win& win) { return (win.state.style & res::kWsSysMenu) != 0; },
+      [=, this] { Input(window, kWmSysCommand, kScClose); });
 }
 
 bool MemoryBackend::AltF4(WindowHandle window) {
@@ -959,16 +884,7 @@ bool MemoryBackend::AltF4(WindowHandle window) {
 }
 
 bool MemoryBackend::SystemCommand(WindowHandle window, uint32_t command) {
-  return Act(
-      window,
-      [=, this] {
-        bool can = false;
-        Locked([&] { can = Usable(window); });
-        return can;
-      },
-      [=, this] {
-        Deliver(window, kWmSysCommand, command, 0, Delivery::kInput, std::this_thread::get_id());
-      });
+  return UserAct(window, {}, [=, this] { Input(window, kWmSysCommand, command); });
 }
 
 std::optional<std::string> MemoryBackend::ToolTip(WindowHandle window, int id) {

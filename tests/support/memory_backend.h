@@ -290,6 +290,16 @@ class MemoryBackend final : public Backend {
   template <class F>
   auto OnOwner(WindowHandle window, F&& f) -> decltype(f());
   void RunOnOwner(WindowHandle window, const std::function<void()>& f);
+  // On the window's thread, under the lock: f(control) for control `id`,
+  // or `none` when the window has no such control.
+  template <class T, class F>
+  T OnControl(WindowHandle window, int id, T none, F&& f);
+  // Counts a change of what the windows show (with the lock); `result`.
+  template <class V, class T>
+  T Changed(const V&, T result) {
+    ++generation_;
+    return result;
+  }
 
   WindowHandle Make(Dialog& dialog, WindowHandle owner, bool modal);
   void Initialise(WindowHandle window);
@@ -301,6 +311,14 @@ class MemoryBackend final : public Backend {
                    Delivery delivery, std::thread::id from);
   intptr_t DefaultProcessing(WindowHandle window, uint32_t message, uintptr_t wParam);
   bool Act(WindowHandle window, std::function<bool()> check, std::function<void()> perform);
+  // The user's action `perform` on `window`, if the user can reach it (and
+  // `also` holds of it, or of its enabled control `id`).
+  bool UserAct(WindowHandle window, const std::function<bool(const Win&)>& also,
+               std::function<void()> perform);
+  bool UserActOn(WindowHandle window, int id, const std::function<bool(const ControlState&)>& also,
+                 std::function<void()> perform);
+  // Input the user's action makes, delivered from the calling thread.
+  void Input(WindowHandle window, uint32_t message, uintptr_t wParam);
   bool Usable(WindowHandle window);  // with the lock: initialised, shown, enabled
   std::shared_ptr<Queue> QueueLocked(std::thread::id thread);
 
