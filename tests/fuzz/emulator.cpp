@@ -13,6 +13,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "sim/printer_emulator.h"
+#include "support/frame_bytes.h"
 
 namespace {
 
@@ -38,27 +39,6 @@ sim::EmulatorOptions Settings(uint8_t bits) {
   // (ACK alone) and not carried out.
   o.faults.push_back({CommandKind::kRecalc, 0, false, sim::kAck});
   return o;
-}
-
-// The host bytes an entry stands for.
-int64_t BytesOf(const TranscriptEntry& e) {
-  switch (e.kind) {
-    case CommandKind::kStray:
-      return e.length;
-    case CommandKind::kSelect:
-    case CommandKind::kErase:
-    case CommandKind::kSwitch:
-      return 3;
-    case CommandKind::kData:
-      return 6 + e.length;
-    case CommandKind::kLineStatus:
-    case CommandKind::kChecksum:
-    case CommandKind::kRecalc:
-    case CommandKind::kReset:
-    case CommandKind::kUnknown:
-      return 2;
-  }
-  return 0;
 }
 
 bool IsCommand(CommandKind kind) {
@@ -120,10 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // transcript holds no more than that.
   int64_t accounted = 0;
   for (const TranscriptEntry& e : printer.Transcript()) {
-    FUZZ_CHECK(BytesOf(e) > 0);
+    FUZZ_CHECK(testing::FrameBytes(e) > 0);
     FUZZ_CHECK(e.note.size() < 200);
     FUZZ_CHECK(e.number == 0 || IsCommand(e.kind));
-    accounted += BytesOf(e);
+    accounted += testing::FrameBytes(e);
   }
   FUZZ_CHECK(accounted <= fed);
   FUZZ_CHECK(fed - accounted <= kLongestOpenFrame);

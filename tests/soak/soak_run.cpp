@@ -19,6 +19,7 @@
 #include "sim/emulated_line.h"
 #include "soak/deadlines.h"
 #include "soak/device_log.h"
+#include "support/frame_bytes.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::soak {
@@ -56,27 +57,6 @@ int SettledThreads(int expected) {
 std::FILE* Discard() {
   static std::FILE* const sink = std::fopen("/dev/null", "w");
   return sink;
-}
-
-// Bytes of a frame as the host sent it.
-int64_t FrameBytes(const TranscriptEntry& e) {
-  switch (e.kind) {
-    case CommandKind::kSwitch:
-    case CommandKind::kSelect:
-    case CommandKind::kErase:
-      return 3;
-    case CommandKind::kData:
-      return 2 + 4 + e.length;
-    case CommandKind::kStray:
-      return e.length;
-    case CommandKind::kLineStatus:
-    case CommandKind::kChecksum:
-    case CommandKind::kRecalc:
-    case CommandKind::kReset:
-    case CommandKind::kUnknown:
-      return 2;
-  }
-  return 0;
 }
 
 // The command whose failure a result code reports.
@@ -212,7 +192,7 @@ class Checker {
   void Commands() {
     const int code = o_.code;
     int64_t framed = 0;
-    for (const TranscriptEntry& e : o_.transcript) framed += FrameBytes(e);
+    for (const TranscriptEntry& e : o_.transcript) framed += testing::FrameBytes(e);
     const bool whole = framed == static_cast<int64_t>(o_.written);
     const DeviceEvent* lastWrite = nullptr;
     size_t lastPortOperation = 0;

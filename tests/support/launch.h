@@ -21,14 +21,11 @@ class LaunchHost final : public app::DownloadHost {
   // Every message, as the window saw it.
   RecordingWindow window;
 
-  intptr_t Send(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    Note(id, lParam);
-    return window.Send(id, wParam, lParam);
+  LaunchHost() {
+    window.onMessage = [this](uint32_t id, intptr_t lParam) { Note(id, lParam); };
   }
-  bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
-    Note(id, lParam);
-    return window.Post(id, wParam, lParam);
-  }
+  intptr_t Send(uint32_t id, uintptr_t w, intptr_t l) override { return window.Send(id, w, l); }
+  bool Post(uint32_t id, uintptr_t w, intptr_t l) override { return window.Post(id, w, l); }
   void ShowResult(int code) override {
     std::lock_guard lock(mutex_);
     result_ = code;
@@ -36,24 +33,20 @@ class LaunchHost final : public app::DownloadHost {
   }
 
   // The result shown or posted last.
-  std::optional<int> Result() {
-    std::lock_guard lock(mutex_);
-    return result_;
-  }
+  std::optional<int> Result() { return Locked(result_); }
   // The results shown by the download's side (not posted to the window), in
   // order.
-  std::vector<int> Shown() {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
+  std::vector<int> Shown() { return Locked(shown_); }
   // The thread that gave the controls back: the download's.
-  std::thread::id DownloadThread() {
-    std::lock_guard lock(mutex_);
-    return thread_;
-  }
+  std::thread::id DownloadThread() { return Locked(thread_); }
   platform::Event controlsBack{/*manualReset=*/true};
 
  private:
+  template <class T>
+  T Locked(const T& field) {
+    std::lock_guard lock(mutex_);
+    return field;
+  }
   void Note(uint32_t id, intptr_t lParam) {
     std::lock_guard lock(mutex_);
     if (id == platform::WM_DOWNLOAD_DONE) result_ = static_cast<int>(lParam);

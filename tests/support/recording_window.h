@@ -30,27 +30,20 @@ class RecordingWindow : public platform::MessageWindow {
       statuses_.push_back(*reinterpret_cast<const engine::StatusRecord*>(lParam));
     }
     if (onSend) onSend(id, lParam);
+    if (onMessage) onMessage(id, lParam);
     return 0;
   }
   bool Post(uint32_t id, uintptr_t wParam, intptr_t lParam) override {
     std::lock_guard lock(mutex_);
     posted_.push_back({id, wParam, lParam, true});
+    if (onMessage) onMessage(id, lParam);
     return true;
   }
 
   // The messages sent, and those posted, each in order.
-  std::vector<Message> Messages() {
-    std::lock_guard lock(mutex_);
-    return sent_;
-  }
-  std::vector<Message> Posted() {
-    std::lock_guard lock(mutex_);
-    return posted_;
-  }
-  std::vector<engine::StatusRecord> Statuses() {
-    std::lock_guard lock(mutex_);
-    return statuses_;
-  }
+  std::vector<Message> Messages() { return Locked(sent_); }
+  std::vector<Message> Posted() { return Locked(posted_); }
+  std::vector<engine::StatusRecord> Statuses() { return Locked(statuses_); }
   // Status texts in order, without repeats of the same text in a row.
   std::vector<std::string> Texts() {
     std::vector<std::string> out;
@@ -59,10 +52,16 @@ class RecordingWindow : public platform::MessageWindow {
     }
     return out;
   }
-  // Runs on every send, with the window's lock held.
+  // Run on every send (and every send or post), with the window's lock held.
   std::function<void(uint32_t id, intptr_t lParam)> onSend;
+  std::function<void(uint32_t id, intptr_t lParam)> onMessage;
 
  private:
+  template <class T>
+  T Locked(const T& field) {
+    std::lock_guard lock(mutex_);
+    return field;
+  }
   std::mutex mutex_;
   std::vector<Message> sent_;
   std::vector<Message> posted_;
