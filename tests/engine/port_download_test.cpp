@@ -56,11 +56,7 @@ class PortDownload : public testing::SerialDownload {
 TEST_F(PortDownload, MainFirmwareOverTheParallelPortInEcpMode) {
   const auto image = Pattern(131072);
   ASSERT_EQ(RunParallel(WriteImage("fw.mfw", image), 1, 0), kSuccess);
-
-  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
-                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
-  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
-  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  ExpectMainFirmware(image);
   EXPECT_EQ(Modes(), "CE");
 
   // Cancel is never usable: the progress window opens disabled and is not
@@ -150,18 +146,10 @@ TEST_F(PortDownload, TheParallelOpeningSequenceMapsEachRefusal) {
   EXPECT_TRUE(Commands().empty());
 }
 
-TEST_F(PortDownload, AParallelPrinterAnsweringAnotherModelGives1041) {
-  options.statusByte = 0x41;
-  EXPECT_EQ(RunParallel(WriteImage("f.bin", Pattern(100)), 0, 0), kNotStandardModel);
-}
-
 TEST_F(PortDownload, MainFirmwareOverUsb) {
   const auto image = Pattern(131072);
   ASSERT_EQ(RunUsb(WriteImage("fw.mfw", image), 1, 0), kSuccess);
-  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
-                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
-  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
-  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  ExpectMainFirmware(image);
   EXPECT_EQ(Sent(platform::WM_CLOSE_PROGRESS), 0);  // the main window closes it
   EXPECT_EQ(Sent(platform::WM_DISABLE_PROGRESS), 0);
   EXPECT_EQ(ChecksumSteps(), (std::vector<int>{3276, 6400}));

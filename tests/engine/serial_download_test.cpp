@@ -27,11 +27,7 @@ class Serial : public testing::SerialDownload {};
 TEST_F(Serial, MainFirmwareErasesTheFirstSectorFirstAndWritesItLast) {
   const auto image = Pattern(131072);
   ASSERT_EQ(Run(WriteImage("fw.mfw", image), 1, 0), kSuccess);
-
-  EXPECT_EQ(Commands(), (Strings{"switch", "status", "erase 6", "erase 7", "select 7", "data 7",
-                                 "checksum", "select 6", "data 6", "checksum", "recalc", "reset"}));
-  EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
-  EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  ExpectMainFirmware(image);
 
   EXPECT_EQ(
       window.Texts(),

@@ -96,6 +96,15 @@ class SerialDownload : public ::testing::Test {
     return testing::Launch(request, *download, host);
   }
   std::vector<uint8_t> Flash(int sector) { return emulated.printer->Sector(sector); }
+  // A main firmware of two sectors went in as it must: both erased first,
+  // the second sector written before the first, each checked, then the CRC.
+  void ExpectMainFirmware(const std::vector<uint8_t>& image) {
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"switch", "status", "erase 6", "erase 7",
+                                                    "select 7", "data 7", "checksum", "select 6",
+                                                    "data 6", "checksum", "recalc", "reset"}));
+    EXPECT_EQ(Flash(6), std::vector<uint8_t>(image.begin(), image.begin() + 65536));
+    EXPECT_EQ(Flash(7), std::vector<uint8_t>(image.begin() + 65536, image.end()));
+  }
   // The commands the printer took in, as "erase 7", "data 7", ...
   std::vector<std::string> Commands() {
     std::vector<std::string> out;
