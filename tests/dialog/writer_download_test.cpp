@@ -42,13 +42,6 @@ class WriterDownload : public testing::WriterFixture {
     for (const auto& m : messages) ids.push_back(m.message);
     return ids;
   }
-  // The progress window of the download (also once destroyed).
-  ui::WindowHandle ProgressWindow() {
-    for (const auto& m : backend.Messages()) {
-      if (m.templateId == IDD_PROGRESS) return m.window;
-    }
-    return ui::kNoWindow;
-  }
   struct Leftovers {
     bool printer, thread, progress;
     int busy;

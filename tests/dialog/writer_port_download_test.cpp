@@ -32,12 +32,6 @@ class WriterPortDownload : public testing::WriterFixture {
     for (const auto& m : UserMessages()) seen += m.message == id;
     return seen;
   }
-  ui::WindowHandle ProgressWindow() {
-    for (const auto& m : backend.Messages()) {
-      if (m.templateId == IDD_PROGRESS) return m.window;
-    }
-    return ui::kNoWindow;
-  }
   struct Threads {
     bool usbSend, parallelSend, download;
     int busy;

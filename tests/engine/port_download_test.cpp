@@ -7,6 +7,7 @@
 
 #include "engine/result_codes.h"
 #include "support/download_fixture.h"
+#include "support/sim_factory.h"
 
 namespace quillon::engine {
 namespace {
@@ -25,16 +26,7 @@ void Writes(Times& t, int n) {
 
 class PortDownload : public testing::SerialDownload {
  protected:
-  // The negotiations asked, as letters: C compatibility, N nibble, E ECP.
-  std::string Modes() {
-    std::string out;
-    for (const auto& n : port->Negotiations()) {
-      if (platform::SameModes(n.ask, kAskCompatibility)) out += 'C';
-      if (platform::SameModes(n.ask, kAskNibble)) out += 'N';
-      if (platform::SameModes(n.ask, kAskEcp)) out += 'E';
-    }
-    return out;
-  }
+  std::string Modes() { return testing::ModeLetters(*port); }
   // The progress steps of the "Calculating checksum" statuses, in order.
   std::vector<int> ChecksumSteps() {
     std::vector<int> out;

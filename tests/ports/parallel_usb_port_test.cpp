@@ -15,6 +15,7 @@
 #include "ports/comm_port.h"
 #include "ports/link.h"
 #include "support/scripted_peer.h"
+#include "support/sim_factory.h"
 #include "support/virtual_clock.h"
 
 namespace quillon::ports {
@@ -103,16 +104,7 @@ class ParallelUsbPort : public ::testing::Test {
     ConnectUsb();
     return true;
   }
-  // The negotiations asked, as letters: C compatibility, N nibble, E ECP.
-  std::string Asked() {
-    std::string out;
-    for (const auto& n : knobs->Negotiations()) {
-      if (platform::SameModes(n.ask, kAskCompatibility)) out += 'C';
-      if (platform::SameModes(n.ask, kAskNibble)) out += 'N';
-      if (platform::SameModes(n.ask, kAskEcp)) out += 'E';
-    }
-    return out;
-  }
+  std::string Asked() { return testing::ModeLetters(*knobs); }
   std::vector<int64_t> Pauses() { return clock.Timeline(std::this_thread::get_id()); }
 };
 

@@ -27,4 +27,16 @@ inline void ServeAsSimulator(std::shared_ptr<platform::FakeSerialLine> line,
       });
 }
 
+// The negotiations asked on `knobs`' ports, as letters: C compatibility,
+// N nibble, E ECP.
+inline std::string ModeLetters(platform::PrinterPortKnobs& knobs) {
+  std::string out;
+  for (const auto& n : knobs.Negotiations()) {
+    if (platform::SameModes(n.ask, platform::kAskCompatibility)) out += 'C';
+    if (platform::SameModes(n.ask, platform::kAskNibble)) out += 'N';
+    if (platform::SameModes(n.ask, platform::kAskEcp)) out += 'E';
+  }
+  return out;
+}
+
 }  // namespace quillon::testing

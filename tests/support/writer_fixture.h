@@ -88,6 +88,13 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     return app->exitCode;
   }
 
+  // The progress window of the download (also once destroyed).
+  ui::WindowHandle ProgressWindow() {
+    for (const auto& m : backend.Messages()) {
+      if (m.templateId == IDD_PROGRESS) return m.window;
+    }
+    return ui::kNoWindow;
+  }
   // Where COM1 leads (QUILLON_COMn); "" for the platform's own port.
   static void MapCom1(const std::string& target) { MapPort("QUILLON_COM1", target); }
 
