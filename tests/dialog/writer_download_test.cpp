@@ -21,13 +21,7 @@ using testing::ImagePattern;
 class WriterDownload : public testing::WriterFixture {
  protected:
   // Waits until the main dialog took WM_ENABLE_CONTROLS `n` times.
-  bool WaitForEnable(size_t n = 1) {
-    return backend.WaitFor([&] {
-      size_t seen = 0;
-      for (const auto& m : UserMessages()) seen += m.message == WM_ENABLE_CONTROLS;
-      return seen >= n;
-    });
-  }
+  bool WaitForEnable(size_t n = 1) { return WaitForMessage(WM_ENABLE_CONTROLS, n); }
   // Waits until a status with `text` reached the main dialog.
   bool WaitForStatus(const std::string& text) {
     return backend.WaitFor([&] {

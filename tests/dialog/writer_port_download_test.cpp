@@ -20,18 +20,6 @@ class WriterPortDownload : public testing::WriterFixture {
     WriterFixture::SetUp();
     MapPrinterPorts();
   }
-  bool WaitForMessage(uint32_t id, size_t n = 1) {
-    return backend.WaitFor([&] {
-      size_t seen = 0;
-      for (const auto& m : UserMessages()) seen += m.message == id;
-      return seen >= n;
-    });
-  }
-  size_t Count(uint32_t id) {
-    size_t seen = 0;
-    for (const auto& m : UserMessages()) seen += m.message == id;
-    return seen;
-  }
   struct Threads {
     bool usbSend, parallelSend, download;
     int busy;

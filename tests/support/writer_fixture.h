@@ -167,6 +167,16 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     }
     return out;
   }
+  // How often the main dialog took user message `id`; waiting until it has
+  // taken it `n` times.
+  size_t Count(uint32_t id) {
+    size_t seen = 0;
+    for (const auto& m : UserMessages()) seen += m.message == id;
+    return seen;
+  }
+  bool WaitForMessage(uint32_t id, size_t n = 1) {
+    return backend.WaitFor([&] { return Count(id) >= n; });
+  }
 
   // Serial Port, COM1 and a download type, then the file through Browse.
   void ChooseSerial(const std::string& type, const std::string& path) {
