@@ -24,6 +24,10 @@ struct DownloadRequest {
   int baudRate = 38400;
   std::string parityText = "NONE";
   int stopBits = 1;
+  // The image's SHA-256 as the user gave it (empty: the sidecar's, if any),
+  // and whether an image without either is refused.
+  std::string sha256;
+  bool requireSha256 = false;
 
   int MainProg() const { return engine::MainProg(type); }
   int IplProg() const { return engine::IplProg(type); }

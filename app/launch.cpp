@@ -1,5 +1,6 @@
 #include "app/launch.h"
 
+#include "app/image_hash.h"
 #include "engine/result_codes.h"
 #include "platform/clock.h"
 
@@ -19,7 +20,12 @@ int ConnectUsb(const DownloadRequest& request, engine::CFlashDownload& download)
 int PrepareLaunch(const DownloadRequest& request, engine::CFlashDownload& download,
                   DownloadHost& host) {
   download.SetWindow(&host);
-  int code = engine::kSuccess;
+  // The image is the one released, or nothing is opened.
+  int code = CheckImageHash(request.imagePath, request.sha256, request.requireSha256).code;
+  if (code != engine::kSuccess) {
+    host.ShowResult(code);
+    return code;
+  }
   switch (request.interface) {
     case Interface::kSerial:
       return engine::kSuccess;

@@ -18,7 +18,8 @@ namespace quillon::app {
 inline constexpr uint32_t kAfterUsbOpenMs = 1000;
 
 // Gets the printer ready for the download's thread, on the calling thread,
-// and makes `host` the download's window. Over USB the printer is
+// and makes `host` the download's window. First of all the image's SHA-256
+// is checked (app/image_hash.h): a refused image opens nothing. Over USB the printer is
 // connected, then after 1000 ms the image is checked; the parallel port is
 // opened in its modes; the serial worker opens its port itself. Returns
 // kSuccess, or the code of the failure, which is shown through `host` with

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/image_hash.h"
 #include "app/launch.h"
 #include "app/result_table.h"
 #include "cli/hints.h"
@@ -178,6 +179,13 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
              Aftermath& after) {
   app::DownloadRequest request;
   if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
+  // Before any port is opened: the image is the one released.
+  if (const app::HashCheck hash =
+          app::CheckImageHash(request.imagePath, request.sha256, request.requireSha256);
+      hash.code != engine::kSuccess) {
+    after.hashProblem = hash.problem;
+    return hash.code;
+  }
 
   const bool usb = request.interface == app::Interface::kUsb;
   // Over USB the result names the port given, if any.

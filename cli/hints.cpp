@@ -45,6 +45,9 @@ std::vector<std::string> Hints(const std::string& image, std::optional<engine::D
                                const Aftermath& after) {
   std::vector<std::string> hints;
   const bool failed = after.code != engine::kSuccess;
+  if (failed && !after.hashProblem.empty()) {
+    hints.push_back(kPrefix + image + ": " + after.hashProblem + "; nothing was sent");
+  }
 
   if (kind && (after.code == engine::kUnableToOpenFile || after.code == engine::kInvalidImage)) {
     if (const std::string why = ImageProblem(image, *kind); !why.empty()) {

@@ -22,6 +22,8 @@ struct Aftermath {
   // printer with the printer's USB ids is there any more.
   bool portGone = false;
   bool printerGone = false;
+  // Why the image's SHA-256 check refused it.
+  std::string hashProblem;
 };
 
 // Why `image` cannot be a `kind` image, from its name and what the file

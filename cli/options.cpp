@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/image_hash.h"
 #include "engine/download_type.h"
 #include "engine/result_codes.h"
 #include "platform/text.h"
@@ -29,6 +30,9 @@ const char* const kUsage =
     "  -b, --baud RATE        115200 57600 38400 19200 9600 4800 2400 1200 (default 38400)\n"
     "      --parity P         NONE EVEN ODD, any case (default NONE)\n"
     "      --stop-bits N      1 or 2 (default 1)\n"
+    "      --sha256 HASH      the image's SHA-256 (64 hexadecimal digits): another\n"
+    "                         image is refused before the printer is touched\n"
+    "      --require-sha256   refuse an image with neither --sha256 nor IMAGE.sha256\n"
     "      --json             print the result as one JSON object\n"
     "  -q, --quiet            no progress display\n"
     "  -v, --verbose          progress with its figures\n"
@@ -39,7 +43,9 @@ const char* const kUsage =
     "COMn is the serial port n (on Linux /dev/ttyS<n-1>), or the device named\n"
     "by the environment variable QUILLON_COMn; LPTn likewise the parallel port\n"
     "(/dev/parport<n-1>, QUILLON_LPTn); QUILLON_USB names the USB printer.\n"
-    "Baud rate, parity and stop bits apply to the serial port only. The exit\n"
+    "Baud rate, parity and stop bits apply to the serial port only. Without\n"
+    "--sha256, the sidecar IMAGE.sha256 (as sha256sum writes it), if there is\n"
+    "one, gives the hash the image must have. The exit\n"
     "status is 0 when the download succeeded, 1 when it did not, 2 for a\n"
     "malformed command line.\n";
 
@@ -84,6 +90,8 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
   app.add_option("-b,--baud", o.baud);
   app.add_option("--parity", o.parity);
   app.add_option("--stop-bits", o.stopBits);
+  app.add_option("--sha256", o.sha256);
+  app.add_flag("--require-sha256", o.requireSha256);
   app.add_flag("--json", o.json);
   app.add_flag("-q,--quiet", o.quiet);
   app.add_flag("-v,--verbose", o.verbose);
@@ -130,6 +138,10 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
             "--port";
     return Parsed::kError;
   }
+  if (app.count("--sha256") > 0 && !app::IsSha256(o.sha256)) {
+    error = "--sha256 " + o.sha256 + " is not a SHA-256: give its 64 hexadecimal digits";
+    return Parsed::kError;
+  }
   if (o.port.empty() && interface == "serial") o.port = "COM1";
   if (o.port.empty() && interface == "parallel") o.port = "LPT1";
   return Parsed::kRun;
@@ -157,6 +169,8 @@ int MakeRequest(const Options& o, const app::ModelTable& table, app::DownloadReq
     return code;
   }
   request = app::MakeRequest(settings, o.image);
+  request.sha256 = o.sha256;
+  request.requireSha256 = o.requireSha256;
   return engine::kSuccess;
 }
 

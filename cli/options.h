@@ -19,6 +19,8 @@ struct Options {
   std::string parity = "NONE";
   std::string stopBits = "1";
   std::string image;
+  std::string sha256;  // the image's, as given (64 hexadecimal digits)
+  bool requireSha256 = false;
   bool json = false;
   bool quiet = false;
   bool verbose = false;

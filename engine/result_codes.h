@@ -38,5 +38,7 @@ inline constexpr int kUsbDeviceId = 1039;
 inline constexpr int kUsbStatus = 1040;
 inline constexpr int kNotStandardModel = 1041;
 inline constexpr int kNibbleMode = 1042;
+// The image is not the one whose SHA-256 was given.
+inline constexpr int kIncorrectFile = 1044;
 
 }  // namespace quillon::engine

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/result_codes.h"
+#include "platform/sha256.h"
 #include "support/environment.h"
 #include "support/writer_fixture.h"
 
@@ -268,6 +269,31 @@ TEST_F(WriterDownload, AWorkerThatCannotStartReportsFromItsOwnThread) {
   EXPECT_EQ(BoxTexts().back(), "Download successfully completed!");
   const Leftovers left = Left();
   EXPECT_FALSE(left.printer || left.thread);
+  ASSERT_TRUE(backend.Click(main, IDC_EXIT));
+  EXPECT_EQ(ExitCode(), engine::kSuccess);
+}
+
+TEST_F(WriterDownload, AnImageItsSidecarDoesNotNameIsRefusedBeforeThePortOpens) {
+  MakePrinter();
+  const std::string path = WriteImage("fw.mfw", ImagePattern(65536));
+  const auto sidecar = [&](const std::string& hash) {
+    const std::string line = hash + "  fw.mfw\n";
+    scratch.Write("fw.mfw.sha256", std::vector<uint8_t>(line.begin(), line.end()));
+  };
+  sidecar(std::string(64, '0'));
+  Start();
+  ChooseSerial("MAIN FIRMWARE", path);
+  ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
+  ASSERT_TRUE(WaitForEnable());
+  EXPECT_EQ(BoxTexts(), (Strings{"Incorrect file selected. Peculiar code not match!"}));
+  EXPECT_TRUE(emulated.printer->Transcript().empty());  // nothing reached the printer
+  EXPECT_FALSE(Left().thread);
+
+  // With the image's own hash it goes.
+  sidecar(*platform::FileSha256(path));
+  ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
+  ASSERT_TRUE(WaitForEnable(2));
+  EXPECT_EQ(BoxTexts().back(), "Download successfully completed!");
   ASSERT_TRUE(backend.Click(main, IDC_EXIT));
   EXPECT_EQ(ExitCode(), engine::kSuccess);
 }

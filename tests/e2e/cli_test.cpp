@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "e2e/cli_fixture.h"
+#include "platform/sha256.h"
 
 namespace quillon::cli {
 namespace {
@@ -205,6 +206,17 @@ std::vector<std::string> LinesAfter(const std::string& err, const std::string& m
 TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
   const std::string fonts = Image("f.bin", 10);
   const std::string empty = Image("empty.mfw", 0);
+  // Hash refusals come before the port (one that is not there) is opened.
+  const std::string hash = *platform::FileSha256(fonts);
+  const std::string zeros(64, '0');
+  const std::string sidecar = Image("s.bin", 10);
+  std::ofstream(sidecar + ".sha256") << zeros << "  s.bin\n";
+  const std::vector<std::string> noPort = {"-t", "font", "-i", "parallel", "-p", "/nonexistent/lp"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), noPort.begin(), noPort.end());
+    return args;
+  };
+  const std::string refused = "result 1044: Incorrect file selected. Peculiar code not match!";
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -235,12 +247,19 @@ TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
        R"({"code":null,"success":false,"message":"--port was given an empty name"})",
        "Usage: quillon-flash"},
       {{"-t", "main", "-i", "usb", "-p", "COM1", "x.mfw"}, 2, "", "Usage: quillon-flash"},
+      {with({"--sha256", zeros, fonts}), 1, refused,
+       "quillon-flash: " + fonts + ": its SHA-256 is " + hash + ", not the " + zeros +
+           " that --sha256 gives: the file is not the image that was released; nothing was "
+           "sent\n"},
+      {with({sidecar}), 1, refused, "not the " + zeros + " that " + sidecar + ".sha256 gives"},
+      {with({"--require-sha256", fonts}), 1, refused, fonts + ": no SHA-256 to check it against"},
+      {{"-t", "font", "--sha256", "abc", fonts}, 2, "", "--sha256 abc is not a SHA-256"},
   };
   for (const Case& c : cases) {
     const ProcessResult r = Flash(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args[3];
-    EXPECT_EQ(LastLine(r.out), c.out) << c.args[3];
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args[3] << ": " << r.err;
+    EXPECT_EQ(r.status, c.status) << c.args.back();
+    EXPECT_EQ(LastLine(r.out), c.out) << c.args.back();
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args.back() << ": " << r.err;
   }
 }
 

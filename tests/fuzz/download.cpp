@@ -251,7 +251,12 @@ void PortFaults(uint8_t bits, fuzz::Input& input, platform::PrinterPortKnobs& kn
 int Download(ports::Interface iface, const Image& image, Type type) {
   const bool usb = iface == ports::Interface::kUsb;
   if (usb) platform::SetUsbPrinterPath("sim");
-  const app::DownloadRequest request{iface, type, usb ? "" : "sim", image.path, image.first};
+  app::DownloadRequest request;
+  request.interface = iface;
+  request.type = type;
+  request.portName = usb ? "" : "sim";
+  request.imagePath = image.path;
+  request.firstSector = image.first;
   testing::LaunchHost host;
   engine::CFlashDownload download(iface);
   return testing::Launch(request, download, host);

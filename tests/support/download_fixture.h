@@ -87,11 +87,16 @@ class SerialDownload : public ::testing::Test {
              int iplProg, const std::string& parity = "NONE", int baud = 38400) {
     if (!emulated.printer) MakePrinter();
     if (download->Kind() != iface) Use(iface);
-    const engine::DownloadType type = mainProg  ? engine::DownloadType::kMain
-                                      : iplProg ? engine::DownloadType::kIpl
-                                                : engine::DownloadType::kFont;
-    app::DownloadRequest request{iface, type,   port, path, engine::firstSector(mainProg, iplProg),
-                                 baud,  parity, 1};
+    app::DownloadRequest request;
+    request.interface = iface;
+    request.type = mainProg  ? engine::DownloadType::kMain
+                   : iplProg ? engine::DownloadType::kIpl
+                             : engine::DownloadType::kFont;
+    request.portName = port;
+    request.imagePath = path;
+    request.firstSector = engine::firstSector(mainProg, iplProg);
+    request.baudRate = baud;
+    request.parityText = parity;
     clock.ClearRecords();
     return testing::Launch(request, *download, host);
   }
