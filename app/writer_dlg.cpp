@@ -69,7 +69,41 @@ CWriterDlg::~CWriterDlg() {
 
 // --- Results and messages -------------------------------------------------
 
+void CWriterDlg::BeginRecord() {
+  DownloadRecord r;
+  r.startMs = platform::GetClock().WallMs();
+#ifdef _WIN32
+  r.program = "Quillon.exe";
+#else
+  r.program = "quillon";
+#endif
+  const bool usb = request.interface == Interface::kUsb;
+  r.interface = usb ? "usb" : request.interface == Interface::kParallel ? "parallel" : "serial";
+  r.port = request.portName;
+  r.device = usb ? "the USB printer" : platform::ResolveDevice(request.portName).path;
+  r.type = ControlText(IDC_TYPE_LIST);
+  r.image = request.imagePath;
+  std::lock_guard lock(recordMutex_);
+  record_ = std::move(r);
+  recordStartMs_ = platform::NowMs();
+}
+
+void CWriterDlg::EndRecord(int code) {
+  std::optional<DownloadRecord> r;
+  {
+    std::lock_guard lock(recordMutex_);
+    r.swap(record_);
+    if (r) r->durationMs = platform::NowMs() - recordStartMs_;
+  }
+  if (!r) return;
+  r->code = code;
+  r->reached = download ? download->HowFar() : engine::Reached::kNothing;
+  std::string ignored;
+  RecordDownload(*r, ignored);
+}
+
 void CWriterDlg::ShowResult(int code) {
+  EndRecord(code);
   if (const std::optional<ResultMessage> message = LookupResult(code)) {
     ShowMessageBox(ResultText(code, message->text),
                    message->icon == ResultIcon::kError ? ui::kMbIconError : ui::kMbIconInformation);
@@ -319,6 +353,7 @@ void CWriterDlg::FlashNow() {
     return;
   }
   request = MakeRequest(out, filePath);
+  BeginRecord();
 
   download.reset(new (std::nothrow) engine::CFlashDownload(request.interface));
   if (!download || !download->printer) {

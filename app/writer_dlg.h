@@ -8,10 +8,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "app/history.h"
 #include "app/launch.h"
 #include "app/model_table.h"
 #include "app/send_threads.h"
@@ -134,6 +137,16 @@ class CWriterDlg final : public ui::Dialog, public DownloadHost {
   // Joins and frees the worker thread and frees the download object of a
   // launch that has ended (a failed launch leaves them behind).
   void FreeLaunch();
+
+  // The history record of the download FLASH NOW launched, begun when its
+  // settings have passed the checks and written when its result is shown
+  // (on whichever thread shows it). A history that cannot be written is
+  // passed over in silence.
+  void BeginRecord();
+  void EndRecord(int code);
+  std::mutex recordMutex_;
+  std::optional<DownloadRecord> record_;  // guarded by recordMutex_
+  int64_t recordStartMs_ = 0;             // the process clock's, guarded likewise
 };
 
 }  // namespace quillon::app

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/history.h"
 #include "app/image_hash.h"
 #include "app/launch.h"
 #include "app/result_table.h"
@@ -179,6 +180,7 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
              Aftermath& after) {
   app::DownloadRequest request;
   if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
+  after.device = DeviceName(o, request);
   // Before any port is opened: the image is the one released.
   if (const app::HashCheck hash =
           app::CheckImageHash(request.imagePath, request.sha256, request.requireSha256);
@@ -199,7 +201,6 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
   ProgressView view(output.Stream(), mode, o.verbose, StderrColumns);
   engine::CFlashDownload download(request.interface);
   if (!download.printer) return engine::kInsufficientMemory;
-  after.device = DeviceName(o, request);
   DownloadWindow window(view, after.device, IsBuiltIn(o, request));
   sim::SetBuiltInPrinterReport(
       [&view](const std::string& problem) { view.Note("quillon-flash: " + problem); });
@@ -276,8 +277,25 @@ int RunDownload(const Options& o, std::string& reportedPort, std::vector<std::st
     return engine::kDataFileError;
   }
   Aftermath after;
+  platform::Clock& clock = platform::GetClock();
+  app::DownloadRecord record;
+  record.startMs = clock.WallMs();
+  const int64_t start = clock.NowMs();
   after.code = Download(o, table, reportedPort, after);
   hints = Hints(o.image, KindOf(o, table), after);
+
+  record.durationMs = clock.NowMs() - start;
+  record.program = "quillon-flash";
+  record.interface = o.interface;
+  record.port = o.port;
+  record.device = after.device;
+  record.type = TypeText(o.type);
+  record.image = o.image;
+  record.code = after.code;
+  record.reached = after.reached;
+  if (std::string error; !app::RecordDownload(record, error)) {
+    hints.push_back("quillon-flash: the download history cannot be written: " + error);
+  }
   return after.code;
 }
 

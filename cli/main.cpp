@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
       if (options.json) std::printf("%s\n", UsageErrorLine(error).c_str());
       std::fprintf(stderr, "quillon-flash: %s\n\n%s", error.c_str(), kUsage);
       return 2;
+    case Parsed::kHistory:
+      return ShowHistory(options);
     case Parsed::kRun:
       break;
   }

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -33,6 +34,7 @@ const char* const kUsage =
     "      --sha256 HASH      the image's SHA-256 (64 hexadecimal digits): another\n"
     "                         image is refused before the printer is touched\n"
     "      --require-sha256   refuse an image with neither --sha256 nor IMAGE.sha256\n"
+    "      --history [N]      show the last N downloads (default 10) and end\n"
     "      --json             print the result as one JSON object\n"
     "  -q, --quiet            no progress display\n"
     "  -v, --verbose          progress with its figures\n"
@@ -92,6 +94,8 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
   app.add_option("--stop-bits", o.stopBits);
   app.add_option("--sha256", o.sha256);
   app.add_flag("--require-sha256", o.requireSha256);
+  std::string history;
+  app.add_option("--history", history)->expected(0, 1);
   app.add_flag("--json", o.json);
   app.add_flag("-q,--quiet", o.quiet);
   app.add_flag("-v,--verbose", o.verbose);
@@ -109,6 +113,21 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
     return Parsed::kError;
   }
 
+  if (app.count("--history") > 0) {
+    if (!images.empty()) {
+      error = "--history takes no IMAGE";
+      return Parsed::kError;
+    }
+    const bool number = !history.empty() && history.size() <= 6 &&
+                        std::all_of(history.begin(), history.end(),
+                                    [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (!history.empty() && (!number || std::stoul(history) == 0)) {
+      error = "--history " + history + ": give the number of records to show";
+      return Parsed::kError;
+    }
+    if (number) o.historyCount = std::stoul(history);
+    return Parsed::kHistory;
+  }
   if (images.empty()) {
     error = "no IMAGE given";
     return Parsed::kError;

@@ -21,12 +21,14 @@ struct Options {
   std::string image;
   std::string sha256;  // the image's, as given (64 hexadecimal digits)
   bool requireSha256 = false;
+  size_t historyCount = 10;  // --history N
   bool json = false;
   bool quiet = false;
   bool verbose = false;
 };
 
-enum class Parsed { kRun, kHelp, kVersion, kError };
+// kHistory: show the download history (Options::historyCount records).
+enum class Parsed { kRun, kHelp, kVersion, kError, kHistory };
 
 // Parses the arguments; kError with `error` set for a malformed command line.
 Parsed ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);

@@ -166,8 +166,8 @@ TEST_F(HintsTest, AfterTheResult) {
       {fonts, kFont, engine::kSuccess, Reached::kCompleted, true, {}, true, true},
   };
   for (const Case& c : cases) {
-    const Lines hints =
-        Hints(c.image, c.kind, {c.code, c.reached, c.answered, device, c.portGone, c.printerGone});
+    const Lines hints = Hints(
+        c.image, c.kind, {c.code, c.reached, c.answered, device, c.portGone, c.printerGone, {}});
     EXPECT_EQ(hints, c.hints) << c.image << " " << c.code << " " << static_cast<int>(c.reached);
   }
 }

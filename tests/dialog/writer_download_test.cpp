@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/history.h"
 #include "engine/result_codes.h"
 #include "platform/sha256.h"
 #include "support/environment.h"
@@ -281,6 +282,11 @@ TEST_F(WriterDownload, AnImageItsSidecarDoesNotNameIsRefusedBeforeThePortOpens) 
     scratch.Write("fw.mfw.sha256", std::vector<uint8_t>(line.begin(), line.end()));
   };
   sidecar(std::string(64, '0'));
+  const std::string history = scratch.File("history.jsonl");
+  testing::SetEnvironment("QUILLON_HISTORY", history);
+  struct Unset {
+    ~Unset() { testing::UnsetEnvironment("QUILLON_HISTORY"); }
+  } unset;
   Start();
   ChooseSerial("MAIN FIRMWARE", path);
   ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));
@@ -296,6 +302,17 @@ TEST_F(WriterDownload, AnImageItsSidecarDoesNotNameIsRefusedBeforeThePortOpens) 
   EXPECT_EQ(BoxTexts().back(), "Download successfully completed!");
   ASSERT_TRUE(backend.Click(main, IDC_EXIT));
   EXPECT_EQ(ExitCode(), engine::kSuccess);
+
+  // Both downloads are in the history, each with its result.
+  const std::vector<std::string> records = app::LastHistoryLines(history, 10);
+  ASSERT_EQ(records.size(), 2u);
+  const std::pair<const char*, const char*> expected[] = {
+      {R"("code":1044,)", R"("reached":"nothing")"}, {R"("code":1,)", R"("reached":"completed")"}};
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_NE(records[i].find(expected[i].first), std::string::npos) << records[i];
+    EXPECT_NE(records[i].find(expected[i].second), std::string::npos) << records[i];
+    EXPECT_NE(records[i].find(R"("port":"COM1")"), std::string::npos) << records[i];
+  }
 }
 
 TEST_F(WriterDownload, RefusedSettingsAreShownAndEverythingComesBack) {

@@ -263,6 +263,36 @@ TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
   }
 }
 
+TEST_F(Cli, EveryRunGoesToTheHistoryWhichHistoryShows) {
+  const std::vector<std::string> env = {"QUILLON_HISTORY=" + (dir / "h.jsonl").string()};
+  const std::string zeros(64, '0');
+  Flash({"-q", "-t", "font", "-p", "/nonexistent/tty", Image("f.bin", 10)}, 20000, env);
+  Flash({"-q", "-t", "font", "--sha256", zeros, Image("g.bin", 10)}, 20000, env);
+  const ProcessResult table = Flash({"--history"}, 20000, env);
+  EXPECT_EQ(table.status, 0) << table.err;
+  std::vector<std::string> rows;
+  for (size_t at = 0, end; (end = table.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    rows.push_back(table.out.substr(at, end - at));
+  }
+  ASSERT_EQ(rows.size(), 3u) << table.out;
+  EXPECT_EQ(rows[0].rfind("START (UTC)", 0), 0u);
+  for (const auto& [row, part] :
+       {std::pair{1, " f.bin "}, {1, " 1017 "}, {2, " g.bin "}, {2, " 1044 "}, {2, " nothing"}}) {
+    EXPECT_NE(rows[row].find(part), std::string::npos) << rows[row];
+  }
+  const ProcessResult json = Flash({"--history", "1", "--json"}, 20000, env);
+  EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << json.out;  // one record
+  EXPECT_NE(json.out.find(R"("code":1044,)"), std::string::npos) << json.out;
+
+  // A history that cannot be written: a warning, and the same result.
+  const ProcessResult r = Flash({"-q", "-t", "font", "-p", "/nonexistent/tty", Image("h.bin", 10)},
+                                20000, {"QUILLON_HISTORY=" + (dir / "f.bin" / "h.jsonl").string()});
+  EXPECT_EQ(LastLine(r.out), "result 1017: Unable to get serial port handle!");
+  EXPECT_NE(r.err.find("quillon-flash: the download history cannot be written: "),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(Cli, AFailureAfterTheFirstEraseSaysThePrinterNeedsARestart) {
   const ProcessResult r =
       Flash({"--json", "-q", "-t", "font", "-p", "sim:nak=erase:2", Image("a.bin", 70000)}, 60000);

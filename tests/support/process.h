@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -180,8 +181,16 @@ inline ProcessResult RunProcess(std::vector<std::string> argv, int limitMs,
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
+  // The variables given take the place of inherited ones of the same name.
+  const auto given = [&env](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(env.begin(), env.end(),
+                       [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+  };
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    if (!given(*e)) envStrings.emplace_back(*e);
+  }
   envStrings.insert(envStrings.end(), env.begin(), env.end());
   std::vector<char*> envp;
   for (std::string& e : envStrings) envp.push_back(e.data());
