@@ -90,11 +90,11 @@ std::string HistoryLine(const DownloadRecord& r) {
 }
 
 bool RecordDownload(const DownloadRecord& record, std::string& error) {
+  const std::string path = HistoryPath();
+  if (path.empty()) return true;  // off: no record anywhere
   const std::string line = HistoryLine(record);
 #ifndef _WIN32
-  // The same fields as key=value, for journald or rsyslog to ship
-  // (QUILLON_SYSLOG=off: not).
-  const char* logSetting = std::getenv("QUILLON_SYSLOG");
+  // The same fields as key=value, for journald or rsyslog to ship.
   std::string fields;
   const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(line);
   for (const auto& [key, value] : parsed.items()) {
@@ -104,12 +104,8 @@ bool RecordDownload(const DownloadRecord& record, std::string& error) {
         value.is_string() && value.get<std::string>().find_first_of(" \"=") == std::string::npos;
     fields += key + "=" + (plain ? value.get<std::string>() : value.dump());
   }
-  if (!logSetting || std::string(logSetting) != "off") {
-    platform::SystemLog(record.code != engine::kSuccess, fields);
-  }
+  platform::SystemLog(record.code != engine::kSuccess, fields);
 #endif
-  const std::string path = HistoryPath();
-  if (path.empty()) return true;
   if (!platform::AppendLine(path, line, error)) {
     error = path + ": " + error;
     return false;

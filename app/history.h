@@ -34,7 +34,8 @@ std::string HistoryPath();
 // host, the user, the image's size and SHA-256, and the result's message.
 std::string HistoryLine(const DownloadRecord& record);
 
-// Appends the record to the history and sends it to the system log. False,
+// Appends the record to the history and sends it to the system log (not
+// when the history is off). False,
 // with the reason in `error`, when the history cannot be written; the
 // download's result does not change for it.
 bool RecordDownload(const DownloadRecord& record, std::string& error);

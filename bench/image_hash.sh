@@ -5,7 +5,7 @@
 # usage: bench/image_hash.sh [--build-dir DIR] [--runs N] [--no-build]
 set -euo pipefail
 # Benchmark runs stay out of the download history and the system log.
-export QUILLON_HISTORY=off QUILLON_SYSLOG=off
+export QUILLON_HISTORY=off
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$source_dir/build/release"
 runs=20

@@ -8,7 +8,7 @@
 bench_init() {
   bench_name="$1"
   # Benchmark runs stay out of the download history and the system log.
-  export QUILLON_HISTORY=off QUILLON_SYSLOG=off
+  export QUILLON_HISTORY=off
   source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   build_dir="$source_dir/build/release"
   sectors=4
