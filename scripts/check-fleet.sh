@@ -4,10 +4,13 @@
 #   branch-main  main firmware, succeeds
 #   branch-font  font set, succeeds
 #   branch-bad   font set, the printer answers a wrong checksum for sector 18
-# The play must fail for branch-bad alone, both reports must list all three
-# with their result codes, and the good printers' flash must hold their
-# images from the first sector of their download type. The three downloads
-# run in parallel (about 20 s, the printer's own fixed waits).
+#   branch-hash  font set with another image's SHA-256: refused (1044)
+# The play must fail for branch-bad and branch-hash alone, both reports must
+# list all four with their result codes, hashes and how far each got (from
+# the history record), the good printers' flash must hold their images from
+# the first sector of their download type, and branch-hash's printer must
+# have been sent nothing. The downloads run in parallel (about 20 s, the
+# printer's own fixed waits).
 # Usage: scripts/check-fleet.sh [QUILLON_FLASH]   (build/debug/cli/quillon-flash)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,12 +30,15 @@ python=$(command -v python3)
 # Main firmware from sector 6 (three 64 KiB sectors), fonts from sector 18.
 head -c 196608 /dev/urandom >"$scratch/image.mfw"
 head -c 131072 /dev/urandom >"$scratch/image.bin"
+main_sha=$(sha256sum "$scratch/image.mfw" | cut -c1-64)
+font_sha=$(sha256sum "$scratch/image.bin" | cut -c1-64)
 
 cat >"$scratch/inventory.ini" <<EOF
 [branches]
-branch-main quillon_type=main quillon_image=$scratch/image.mfw quillon_port=sim:flash=$scratch/branch-main.bin
-branch-font quillon_type=font quillon_image=$scratch/image.bin quillon_port=sim:flash=$scratch/branch-font.bin
-branch-bad quillon_type=font quillon_image=$scratch/image.bin quillon_port=sim:flash=$scratch/branch-bad.bin,bad-crc=18
+branch-main quillon_type=main quillon_image=$scratch/image.mfw quillon_image_sha256=$main_sha quillon_port=sim:flash=$scratch/branch-main.bin
+branch-font quillon_type=font quillon_image=$scratch/image.bin quillon_image_sha256=$font_sha quillon_port=sim:flash=$scratch/branch-font.bin
+branch-bad quillon_type=font quillon_image=$scratch/image.bin quillon_image_sha256=$font_sha quillon_port=sim:flash=$scratch/branch-bad.bin,bad-crc=18
+branch-hash quillon_type=font quillon_image=$scratch/image.bin quillon_image_sha256=$main_sha quillon_port=sim:flash=$scratch/branch-hash.bin
 
 [branches:vars]
 ansible_connection=local
@@ -40,15 +46,16 @@ ansible_python_interpreter=$python
 quillon_flash=$flash
 quillon_work_dir=$scratch/work/{{ inventory_hostname }}
 report_dir=$scratch/report
+quillon_history=$scratch/history/{{ inventory_hostname }}.jsonl
 EOF
 
-echo "== ansible-playbook flash.yml (3 hosts, 3 forks)" >&2
+echo "== ansible-playbook flash.yml (4 hosts, 4 forks)" >&2
 status=0
 (
   cd "$scratch"
   # The shipped ansible.cfg (retry file on), the retry file kept here.
   ANSIBLE_CONFIG="$repo/deploy/ansible/ansible.cfg" ANSIBLE_RETRY_FILES_SAVE_PATH="$scratch" ANSIBLE_NOCOLOR=1 \
-    ansible-playbook -i inventory.ini --forks 3 "$repo/deploy/ansible/flash.yml"
+    ansible-playbook -i inventory.ini --forks 4 "$repo/deploy/ansible/flash.yml"
 ) >"$scratch/play.log" 2>&1 || status=$?
 
 failures=0
@@ -58,31 +65,40 @@ fail() {
 }
 
 if [[ $status -eq 0 ]]; then
-  fail "the play succeeded although branch-bad's download failed"
+  fail "the play succeeded although branch-bad's and branch-hash's downloads failed"
 fi
 sed -n '/^PLAY RECAP/,$p' "$scratch/play.log" >&2
-for host in branch-main branch-font branch-bad; do
+for host in branch-main branch-font branch-bad branch-hash; do
   want=0
-  [[ $host == branch-bad ]] && want=1
+  [[ $host == branch-bad || $host == branch-hash ]] && want=1
   grep -Eq "^$host +: .* failed=$want " "$scratch/play.log" || fail "$host: not failed=$want in the recap"
 done
-if [[ "$(cat "$scratch/flash.retry" 2>/dev/null)" != branch-bad ]]; then
-  fail "the retry file does not name branch-bad alone: $(cat "$scratch/flash.retry" 2>/dev/null)"
+if [[ "$(sort "$scratch/flash.retry" 2>/dev/null | tr '\n' ' ')" != "branch-bad branch-hash " ]]; then
+  fail "the retry file does not name branch-bad and branch-hash alone: $(cat "$scratch/flash.retry" 2>/dev/null)"
 fi
+# The refused image reached no printer: its emulated printer was never opened.
+[[ ! -e $scratch/branch-hash.bin ]] || fail "branch-hash: the printer was opened"
 
 # The reports, read back with Python's json and csv modules.
-"$python" - "$scratch/report" <<'EOF' || fail "the reports"
+"$python" - "$scratch/report" "$main_sha" "$font_sha" <<'EOF' || fail "the reports"
 import csv, json, sys
 
-folder = sys.argv[1]
-want = {"branch-main": 1, "branch-font": 1, "branch-bad": 1005}  # 1005: different CRC
+folder, main_sha, font_sha = sys.argv[1:]
+# 1005: different CRC; 1044: the image is not the one whose hash was given.
+want = {"branch-main": 1, "branch-font": 1, "branch-bad": 1005, "branch-hash": 1044}
+hashes = {"branch-main": main_sha, "branch-font": font_sha, "branch-bad": font_sha,
+          "branch-hash": font_sha}  # the history records the image's own
+reached = {"branch-main": "completed", "branch-font": "completed",
+           "branch-bad": "all-blocks-sent", "branch-hash": "nothing"}  # sector 18 goes last
+keys = {"host", "port", "code", "message", "duration_s", "success", "sha256", "reached",
+        "version", "history"}
 problems = []
 
 rows = json.load(open(f"{folder}/flash-report.json"))
 if sorted(r["host"] for r in rows) != sorted(want):
     problems.append(f"JSON hosts {[r['host'] for r in rows]}")
 for r in rows:
-    if set(r) != {"host", "port", "code", "message", "duration_s", "success"}:
+    if set(r) != keys:
         problems.append(f"JSON keys {sorted(r)}")
         continue
     code = want.get(r["host"])
@@ -90,24 +106,31 @@ for r in rows:
         problems.append(f"JSON {r['host']}: code {r['code']!r} success {r['success']!r}")
     if not r["message"] or not r["port"].startswith("sim:flash="):
         problems.append(f"JSON {r['host']}: message {r['message']!r} port {r['port']!r}")
-    if not isinstance(r["duration_s"], (int, float)) or not 5 < r["duration_s"] < 120:
+    low = 0 if r["host"] == "branch-hash" else 5
+    if not isinstance(r["duration_s"], (int, float)) or not low <= r["duration_s"] < 120:
         problems.append(f"JSON {r['host']}: duration_s {r['duration_s']!r}")
+    if [r["sha256"], r["reached"]] != [hashes[r["host"]], reached[r["host"]]] or not r["version"]:
+        problems.append(f"JSON {r['host']}: sha256 {r['sha256']} reached {r['reached']!r} "
+                        f"version {r['version']!r}")
+    if r["history"].get("code") != code:
+        problems.append(f"JSON {r['host']}: history record {r['history']}")
 by_host = {r["host"]: r for r in rows}
 
 with open(f"{folder}/flash-report.csv", newline="") as f:
     table = list(csv.reader(f))
-if table[0] != ["host", "port", "code", "message", "duration_s"]:
+if table[0] != ["host", "port", "code", "message", "duration_s", "sha256", "reached", "version"]:
     problems.append(f"CSV header {table[0]}")
-if len(table) != 4:
+if len(table) != 5:
     problems.append(f"CSV has {len(table) - 1} rows")
-for host, port, code, message, duration in table[1:]:
+for host, port, code, message, duration, sha, far, version in table[1:]:
     r = by_host.get(host)
-    if r is None or [port, int(code), message, float(duration)] != [
-            r["port"], r["code"], r["message"], r["duration_s"]]:
+    if r is None or [port, int(code), message, float(duration), sha, far, version] != [
+            r["port"], r["code"], r["message"], r["duration_s"], r["sha256"], r["reached"],
+            r["version"]]:
         problems.append(f"CSV row {[host, port, code, message, duration]} differs from the JSON")
 
 for r in rows:
-    print(f"  {r['host']:12} {r['code']:5} {r['duration_s']:5}s  {r['message']}")
+    print(f"  {r['host']:12} {r['code']:5} {r['duration_s']:5}s  {r['reached']:20} {r['message']}")
 for p in problems:
     print(f"  {p}", file=sys.stderr)
 sys.exit(1 if problems else 0)
@@ -130,4 +153,4 @@ if [[ $failures -ne 0 ]]; then
   echo "check-fleet.sh: $failures problem(s)" >&2
   exit 1
 fi
-echo "check-fleet.sh: passed (the play failed for branch-bad alone; reports and flash contents right)"
+echo "check-fleet.sh: passed (the play failed for branch-bad and branch-hash alone; reports and flash contents right)"
