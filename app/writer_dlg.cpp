@@ -320,6 +320,12 @@ void CWriterDlg::OnCancel() {
 // --- FLASH NOW ------------------------------------------------------------
 
 void CWriterDlg::FlashNow() {
+  // A launch that ended without a result (a USB send thread still there)
+  // leaves no record for this one to take over.
+  {
+    std::lock_guard lock(recordMutex_);
+    record_.reset();
+  }
   FreeLaunch();
   DisableAll();
 

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/history.h"
 #include "engine/result_codes.h"
+#include "support/environment.h"
 #include "support/writer_fixture.h"
 
 namespace quillon::app {
@@ -125,6 +127,11 @@ TEST_F(WriterPortDownload, AUsbDownloadClosesItsProgressWindowOnTheResultAndStay
 
 TEST_F(WriterPortDownload, ASecondUsbLaunchWhileTheSendThreadIsHeldIsRefused) {
   MakePrinter();
+  const std::string history = scratch.File("history.jsonl");
+  testing::SetEnvironment("QUILLON_HISTORY", history);
+  struct Unset {
+    ~Unset() { testing::UnsetEnvironment("QUILLON_HISTORY"); }
+  } unset;
   Start();
   // A send thread of an earlier download that has not reported its end.
   ASSERT_TRUE(OnDialog([](CWriterDlg& d) {
@@ -149,6 +156,14 @@ TEST_F(WriterPortDownload, ASecondUsbLaunchWhileTheSendThreadIsHeldIsRefused) {
   backend.Post(main, WM_USB_SEND_ENDED, 0, 0);
   ASSERT_TRUE(WaitForMessage(WM_USB_SEND_ENDED));
   EXPECT_TRUE(Held().usbSend);
+
+  // The refused launch is no download: the next result, a refusal of the
+  // settings, is not recorded as its result either.
+  ASSERT_TRUE(backend.Click(main, IDC_SERIAL));
+  ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));  // no port chosen
+  ASSERT_TRUE(WaitForMessage(WM_ENABLE_CONTROLS, 2));
+  EXPECT_EQ(backend.MessageBoxes().back().text, "Illegal COM port set!");
+  EXPECT_TRUE(app::LastHistoryLines(history, 10).empty());
   ASSERT_TRUE(backend.Click(main, IDC_EXIT));
   ExitCode();
 }
