@@ -26,7 +26,13 @@ std::string HostName() {
 }
 
 std::string UserName() {
-  if (const passwd* user = ::getpwuid(::geteuid())) return user->pw_name;
+  // The reentrant lookup: downloads may be recorded from several threads.
+  passwd entry{};
+  passwd* user = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &user) == 0 && user) {
+    return user->pw_name;
+  }
   const char* name = std::getenv("USER");
   return name ? name : "";
 }
