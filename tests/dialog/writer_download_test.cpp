@@ -282,11 +282,7 @@ TEST_F(WriterDownload, AnImageItsSidecarDoesNotNameIsRefusedBeforeThePortOpens) 
     scratch.Write("fw.mfw.sha256", std::vector<uint8_t>(line.begin(), line.end()));
   };
   sidecar(std::string(64, '0'));
-  const std::string history = scratch.File("history.jsonl");
-  testing::SetEnvironment("QUILLON_HISTORY", history);
-  struct Unset {
-    ~Unset() { testing::UnsetEnvironment("QUILLON_HISTORY"); }
-  } unset;
+  const std::string history = UseHistory();
   Start();
   ChooseSerial("MAIN FIRMWARE", path);
   ASSERT_TRUE(backend.Click(main, IDC_FLASH_NOW));

@@ -8,7 +8,6 @@
 
 #include "app/history.h"
 #include "engine/result_codes.h"
-#include "support/environment.h"
 #include "support/writer_fixture.h"
 
 namespace quillon::app {
@@ -127,11 +126,7 @@ TEST_F(WriterPortDownload, AUsbDownloadClosesItsProgressWindowOnTheResultAndStay
 
 TEST_F(WriterPortDownload, ASecondUsbLaunchWhileTheSendThreadIsHeldIsRefused) {
   MakePrinter();
-  const std::string history = scratch.File("history.jsonl");
-  testing::SetEnvironment("QUILLON_HISTORY", history);
-  struct Unset {
-    ~Unset() { testing::UnsetEnvironment("QUILLON_HISTORY"); }
-  } unset;
+  const std::string history = UseHistory();
   Start();
   // A send thread of an earlier download that has not reported its end.
   ASSERT_TRUE(OnDialog([](CWriterDlg& d) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,7 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
   // Every status the main window was sent, in order (guarded by the
   // backend's lock: read through Statuses()).
   std::vector<engine::StatusRecord> statuses_;
+  std::optional<std::string> historyBefore_;  // QUILLON_HISTORY before UseHistory
 
   void SetUp() override {
     std::filesystem::create_directories(Devices());
@@ -64,6 +66,17 @@ class WriterFixture : public ::testing::Test, protected MemoryDesktop {
     MapCom1("");
     MapPort("QUILLON_LPT1", "");
     platform::SetUsbPrinterPath("");
+    if (historyBefore_) MapPort("QUILLON_HISTORY", *historyBefore_);
+  }
+
+  // Records this test's downloads in a history file of its scratch folder
+  // (the variable is set back afterwards); the file's path.
+  std::string UseHistory() {
+    const char* before = std::getenv("QUILLON_HISTORY");
+    historyBefore_ = before ? before : "";
+    const std::string path = scratch.File("history.jsonl");
+    MapPort("QUILLON_HISTORY", path);
+    return path;
   }
 
   // Starts the program; returns once its main dialog is up.
