@@ -8,6 +8,7 @@
 #include "engine/procedure_timing.h"
 #include "engine/result_codes.h"
 #include "engine/sector_plan.h"
+#include "engine/status_texts.h"
 #include "platform/clock.h"
 #include "protocol/frames.h"
 
@@ -81,9 +82,7 @@ void CFlashDownload::PostStatus(const std::string& text, int range, int pos, int
 }
 
 void CFlashDownload::Status(const char* text, int p, int count, int range, int pos, int step) {
-  char line[96];
-  std::snprintf(line, sizeof line, text, p, count);
-  PostStatus(line, range, pos, step);
+  PostStatus(status::Numbered(text, p, count), range, pos, step);
 }
 
 void CFlashDownload::ClosePrinterPort() {
@@ -162,7 +161,7 @@ int CFlashDownload::FillPieces(ImageFile& image, int64_t& left, uint32_t sectorS
 }
 
 int CFlashDownload::EraseSector(int sector, int p, int count) {
-  Status("Erasing flash sector %d of %d...", p, count, kSectorRange, 0, kEraseWeight);
+  Status(status::kErasing, p, count, kSectorRange, 0, kEraseWeight);
   if (!printer->EraseFlashSector(kEraseSectorPrefix, FrameLength(kEraseSectorPrefix),
                                  static_cast<uint8_t>(sector))) {
     return kCannotErase;
@@ -173,7 +172,7 @@ int CFlashDownload::EraseSector(int sector, int p, int count) {
 
 int CFlashDownload::SelectAndSend(int sector, uint32_t sectorSize, int p, int count,
                                   bool pauseAfterSelect) {
-  Status("Selecting flash sector %d of %d...", p, count, -1, 0, kSelectWeight);
+  Status(status::kSelecting, p, count, -1, 0, kSelectWeight);
   if (!printer->SelectFlashSector(kSelectSectorPrefix, FrameLength(kSelectSectorPrefix),
                                   static_cast<uint8_t>(sector))) {
     return kCannotSelect;
@@ -182,7 +181,7 @@ int CFlashDownload::SelectAndSend(int sector, uint32_t sectorSize, int p, int co
   if (pauseAfterSelect) platform::Pause(kAfterSelectMs);
 
   const int size = static_cast<int>(sectorSize);
-  Status("Downloading data to flash sector %d of %d...", p, count, size, 0, kDataWeight);
+  Status(status::kDownloading, p, count, size, 0, kDataWeight);
   if (!printer->SendDataBlock(kDataBlockPrefix, FrameLength(kDataBlockPrefix), 0, sectorSize,
                               PieceSize(sectorSize), Pieces().data(), window)) {
     return kDataBlockTimeout;
@@ -192,7 +191,7 @@ int CFlashDownload::SelectAndSend(int sector, uint32_t sectorSize, int p, int co
 }
 
 int CFlashDownload::VerifySector(int progressStep) {
-  PostStatus("Calculating checksum", -1, 0, progressStep);
+  PostStatus(status::kChecksum, -1, 0, progressStep);
   uint16_t value = 0;
   if (!printer->AcknowledgeChecksum(kAckChecksumFrame, FrameLength(kAckChecksumFrame), value)) {
     return kCannotAcknowledge;
@@ -352,12 +351,12 @@ int CFlashDownload::PlanImage(const Job& job, RunState& run) {
     run.image.Seek(skip);
   }
   run.length = run.left;
-  bool fits = true;
-  sectorList = BuildSectorPlan(run.left, job.first, job.sizes, fits);
-  // An empty main firmware or font image has no first sector to erase and
-  // write last, and an image beyond the last sector cannot be stored: both
-  // are refused here, while the printer is still untouched.
-  if (!fits || (RowOf(job.type).firstSectorDeferred && sectorList.empty())) return kInvalidImage;
+  // An image the flash cannot take is refused here, while the printer is
+  // still untouched.
+  if (const int code = PlanImageFile(length, job.type, job.first, job.sizes, sectorList);
+      code != kSuccess) {
+    return code;
+  }
   run.count = static_cast<int>(sectorList.size());
   return kSuccess;
 }
@@ -366,7 +365,7 @@ int CFlashDownload::EnterLoader(const Job& job, RunState&) {
   // Only the serial download can be cancelled from the progress window.
   const bool serial = job.iface == Interface::kSerial;
   if (window) window->Send(platform::WM_OPEN_PROGRESS, serial ? 1 : 0, 0);
-  PostStatus("Switching printer to download...", kStartRange, 0, kSwitchWeight);
+  PostStatus(status::kSwitching, kStartRange, 0, kSwitchWeight);
   printer->SetReadTimeouts(kSwitchReadMs);
   if (!printer->SwitchToDownloadMode(kSwitchToDownloadFrame, FrameLength(kSwitchToDownloadFrame))) {
     return serial && printer->link.StopRequested() ? kCancelled : kCannotSwitch;
@@ -391,7 +390,7 @@ int CFlashDownload::EnterLoader(const Job& job, RunState&) {
 int CFlashDownload::CheckLine(const Job& job, RunState&) {
   // On the serial line Cancel is honoured until the check has passed.
   const bool serial = job.iface == Interface::kSerial;
-  PostStatus("Checking communication line status...", -1, 0, kLineCheckWeight);
+  PostStatus(status::kCheckingLine, -1, 0, kLineCheckWeight);
   if (serial) printer->SetWriteTimeouts(kLineCheckWriteMs);
   if (const int code = CheckLineAtStart(job.iface, job.ipl); code != kSuccess) return code;
   if (serial && window) window->Send(platform::WM_DISABLE_PROGRESS, 0, 0);
@@ -449,7 +448,7 @@ int CFlashDownload::RestartAfterIplSector(const Job& job) {
   // No checksum: the loader restarts, and the line is checked again.
   const bool parallel = job.iface == Interface::kParallel;
   const bool usb = job.iface == Interface::kUsb;
-  PostStatus("Reseting printer, please wait...", -1, 0, kIplRestartWeight);
+  PostStatus(status::kIplRestart, -1, 0, kIplRestartWeight);
   printer->WaitSeconds(kIplRestartSeconds);
   PostStatus("", -1, kRestartRange, -1);
   if (parallel) {
@@ -459,7 +458,7 @@ int CFlashDownload::RestartAfterIplSector(const Job& job) {
     if (!printer->SetNibbleMode()) return kNibbleMode;
   }
   printer->SetReadTimeouts(kRestartReadMs);
-  PostStatus("Checking communication line status...", -1, 0, kLineCheckWeight);
+  PostStatus(status::kCheckingLine, -1, 0, kLineCheckWeight);
   if (parallel) platform::Pause(kParallelAfterRestartMs);
   if (usb) {
     // The restart took the printer off the bus.
@@ -493,18 +492,18 @@ int CFlashDownload::Finish(const Job& job, RunState&) {
   // Main firmware: the printer recalculates the CRC of its flash.
   if (job.main) {
     if (job.iface == Interface::kUsb) platform::Pause(kUsbBeforeRecalculateMs);
-    PostStatus("Recalculate CRC", -1, 0, kRecalculateWeight);
+    PostStatus(status::kRecalculating, -1, 0, kRecalculateWeight);
     uint16_t value = 0;
     if (!printer->RecalculateCrc(kRecalculateCrcFrame, FrameLength(kRecalculateCrcFrame), value)) {
       return kCannotRecalculateCrc;
     }
   }
-  PostStatus("Reseting printer...", -1, 0, kResetWeight);
+  PostStatus(status::kResetting, -1, 0, kResetWeight);
   if (!printer->ResetPrinter(kResetPrinterFrame, FrameLength(kResetPrinterFrame))) {
     return kCannotReset;
   }
   reached_ = Reached::kCompleted;
-  PostStatus("Download completed!", -1, kSectorRange, -1);
+  PostStatus(status::kCompleted, -1, kSectorRange, -1);
   printer->WaitSeconds(kAfterResetSeconds);
   return kSuccess;
 }

@@ -1,5 +1,7 @@
 #include "engine/sector_plan.h"
 
+#include "engine/result_codes.h"
+
 namespace quillon::engine {
 
 // Entry 0: the number of sectors; 1: 16 KiB; 2 and 3: 8 KiB; 4: 32 KiB;
@@ -28,6 +30,14 @@ std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* 
     remaining -= sizes[s];
   }
   return plan;
+}
+
+int PlanImageFile(int64_t fileBytes, DownloadType type, int first, const uint32_t* sizes,
+                  std::vector<int>& plan) {
+  bool fits = true;
+  plan = BuildSectorPlan(fileBytes - RowOf(type).skip, first, sizes, fits);
+  if (!fits || (RowOf(type).firstSectorDeferred && plan.empty())) return kInvalidImage;
+  return kSuccess;
 }
 
 }  // namespace quillon::engine

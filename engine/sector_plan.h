@@ -45,4 +45,11 @@ inline int LastSectorFrom(int first) {
 // beyond LastSectorFrom(first).
 std::vector<int> BuildSectorPlan(int64_t imageBytes, int first, const uint32_t* sizes, bool& fits);
 
+// The plan of an image file of `fileBytes` bytes of `type`, written from
+// sector `first` on: the head the type never sends is left out. kSuccess, or
+// kInvalidImage for an image that does not fit, and for an empty main
+// firmware or font image (it has no first sector to erase and write last).
+int PlanImageFile(int64_t fileBytes, DownloadType type, int first, const uint32_t* sizes,
+                  std::vector<int>& plan);
+
 }  // namespace quillon::engine
