@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/download_estimate.h"
 #include "app/history.h"
 #include "app/image_hash.h"
 #include "app/launch.h"
@@ -14,6 +15,7 @@
 #include "cli/report.h"
 #include "cli/terminal.h"
 #include "engine/result_codes.h"
+#include "engine/sector_plan.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/text.h"
@@ -87,12 +89,6 @@ std::string OpenFailure(int code, bool builtIn, const std::string& device) {
   return {};
 }
 
-bool IsBuiltIn(const Options& o, const app::DownloadRequest& request) {
-  const bool usb = request.interface == app::Interface::kUsb;
-  return platform::ResolveDevice(usb ? o.port : request.portName).kind ==
-         platform::DeviceTarget::Kind::kSimulator;
-}
-
 // The device the download goes to, in words for messages.
 std::string DeviceName(const Options& o, const app::DownloadRequest& request) {
   if (IsBuiltIn(o, request)) return "the built-in printer";
@@ -102,14 +98,23 @@ std::string DeviceName(const Options& o, const app::DownloadRequest& request) {
   return o.port.empty() ? "the USB printer" : o.port;
 }
 
-// The kind of image the options' download type takes, if the table knows it.
+}  // namespace
+
+bool IsBuiltIn(const Options& o, const app::DownloadRequest& request) {
+  const bool usb = request.interface == app::Interface::kUsb;
+  return platform::ResolveDevice(usb ? o.port : request.portName).kind ==
+         platform::DeviceTarget::Kind::kSimulator;
+}
+
 std::optional<engine::DownloadType> KindOf(const Options& o, const app::ModelTable& table) {
   const auto row = table.FindRow(TypeText(o.type));
   if (!row) return std::nullopt;
   return engine::TypeOfLetter(row->letter);
 }
 
-}  // namespace
+bool LoadModelTable(app::ModelTable& table) {
+  return table.LoadModelTable() == 0 && table.SelectModel() == 1 && table.SplitDownloadTypes() == 1;
+}
 
 intptr_t DownloadWindow::Send(uint32_t id, uintptr_t wParam, intptr_t lParam) {
   using namespace platform;
@@ -194,11 +199,23 @@ int Download(const Options& o, const app::ModelTable& table, std::string& report
   reportedPort = !usb ? request.portName : (o.port.empty() ? std::string("USB") : o.port);
   if (usb) platform::SetUsbPrinterPath(o.port);
 
-  const ProgressView::Mode mode = o.quiet              ? ProgressView::Mode::kQuiet
+  const ProgressView::Mode mode = o.jsonProgress       ? ProgressView::Mode::kJson
+                                  : o.quiet            ? ProgressView::Mode::kQuiet
                                   : StderrIsTerminal() ? ProgressView::Mode::kBar
                                                        : ProgressView::Mode::kLines;
   ProgressOutput output(stderr);
   ProgressView view(output.Stream(), mode, o.verbose, StderrColumns);
+  // The time left counts from here, where the launch begins.
+  platform::Clock& clock = platform::GetClock();
+  const int64_t launched = clock.NowMs();
+  std::vector<int> sectors;
+  if (int64_t bytes = 0;
+      app::PlanRequest(request, engine::flashSectorSizes, sectors, bytes) == engine::kSuccess) {
+    view.Follow(app::TimeLeft(app::EstimateDownload(
+                    request.interface, request.type, sectors, engine::flashSectorSizes,
+                    app::LineBytesPerSecond(request.interface, IsBuiltIn(o, request)))),
+                [&clock, launched] { return clock.NowMs() - launched; });
+  }
   engine::CFlashDownload download(request.interface);
   if (!download.printer) return engine::kInsufficientMemory;
   DownloadWindow window(view, after.device, IsBuiltIn(o, request));
@@ -273,9 +290,7 @@ int RunDownload(const Options& o, std::string& reportedPort, std::vector<std::st
   sim::InstallBuiltInPrinter();
 
   app::ModelTable table;
-  if (table.LoadModelTable() != 0 || table.SelectModel() != 1 || table.SplitDownloadTypes() != 1) {
-    return engine::kDataFileError;
-  }
+  if (!LoadModelTable(table)) return engine::kDataFileError;
   Aftermath after;
   platform::Clock& clock = platform::GetClock();
   app::DownloadRecord record;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/download_request.h"
+#include "app/model_table.h"
 #include "app/serial_worker.h"
 #include "cli/interrupts.h"
 #include "cli/options.h"
@@ -50,6 +52,13 @@ class DownloadWindow final : public app::DownloadHost {
   std::mutex mutex_;
   std::optional<int> result_;
 };
+
+// The model table quillon-flash uses, loaded and split; false if it cannot be.
+bool LoadModelTable(app::ModelTable& table);
+// Whether the download of `request` goes to the built-in printer.
+bool IsBuiltIn(const Options& options, const app::DownloadRequest& request);
+// The kind of image the options' download type takes, if the table knows it.
+std::optional<engine::DownloadType> KindOf(const Options& options, const app::ModelTable& table);
 
 // Runs the download the options describe, from the model table to the
 // result, and gives its result code, the port as the result names it and

@@ -9,7 +9,9 @@
 #include "cli/download_host.h"
 #include "cli/interrupts.h"
 #include "cli/options.h"
+#include "cli/plan.h"
 #include "cli/report.h"
+#include "engine/result_codes.h"
 
 int main(int argc, char** argv) {
   using namespace quillon::cli;
@@ -31,6 +33,14 @@ int main(int argc, char** argv) {
       return ShowHistory(options);
     case Parsed::kRun:
       break;
+    case Parsed::kPlan: {
+      std::vector<std::string> hints;
+      const int code = ShowPlan(options, hints);
+      if (code == quillon::engine::kSuccess) return 0;
+      const int status = Report(options, code, options.port);
+      for (const std::string& hint : hints) std::fprintf(stderr, "%s\n", hint.c_str());
+      return status;
+    }
   }
   std::string port;
   std::vector<std::string> hints;

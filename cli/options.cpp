@@ -35,7 +35,11 @@ const char* const kUsage =
     "                         image is refused before the printer is touched\n"
     "      --require-sha256   refuse an image with neither --sha256 nor IMAGE.sha256\n"
     "      --history [N]      show the last N downloads (default 10) and end\n"
-    "      --json             print the result as one JSON object\n"
+    "      --plan             check IMAGE as the download would, show the sectors it\n"
+    "                         would erase and write and the time it would take, and\n"
+    "                         end: no port is opened\n"
+    "      --json             print the result (or the plan) as one JSON object\n"
+    "      --progress=json    the progress on stderr as JSON lines, for programs\n"
     "  -q, --quiet            no progress display\n"
     "  -v, --verbose          progress with its figures\n"
     "  -h, --help             this text\n"
@@ -96,6 +100,9 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
   app.add_flag("--require-sha256", o.requireSha256);
   std::string history;
   app.add_option("--history", history)->expected(0, 1);
+  app.add_flag("--plan", o.plan);
+  std::string progress;
+  app.add_option("--progress", progress);
   app.add_flag("--json", o.json);
   app.add_flag("-q,--quiet", o.quiet);
   app.add_flag("-v,--verbose", o.verbose);
@@ -157,13 +164,20 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
             "--port";
     return Parsed::kError;
   }
+  if (app.count("--progress") > 0) {
+    if (progress != "json") {
+      error = "--progress " + progress + ": the only progress format is json";
+      return Parsed::kError;
+    }
+    o.jsonProgress = true;
+  }
   if (app.count("--sha256") > 0 && !app::IsSha256(o.sha256)) {
     error = "--sha256 " + o.sha256 + " is not a SHA-256: give its 64 hexadecimal digits";
     return Parsed::kError;
   }
   if (o.port.empty() && interface == "serial") o.port = "COM1";
   if (o.port.empty() && interface == "parallel") o.port = "LPT1";
-  return Parsed::kRun;
+  return o.plan ? Parsed::kPlan : Parsed::kRun;
 }
 
 std::string TypeText(const std::string& type) {

@@ -21,14 +21,17 @@ struct Options {
   std::string image;
   std::string sha256;  // the image's, as given (64 hexadecimal digits)
   bool requireSha256 = false;
-  size_t historyCount = 10;  // --history N
+  size_t historyCount = 10;   // --history N
+  bool plan = false;          // --plan: show what the download would do, and end
+  bool jsonProgress = false;  // --progress=json
   bool json = false;
   bool quiet = false;
   bool verbose = false;
 };
 
-// kHistory: show the download history (Options::historyCount records).
-enum class Parsed { kRun, kHelp, kVersion, kError, kHistory };
+// kHistory: show the download history (Options::historyCount records);
+// kPlan: show the plan of the download (Options::plan).
+enum class Parsed { kRun, kHelp, kVersion, kError, kHistory, kPlan };
 
 // Parses the arguments; kError with `error` set for a malformed command line.
 Parsed ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);

@@ -113,11 +113,15 @@ _quillon_flash() {
                 _quillon_flash_offer "$cur" 1 2
                 return
                 ;;
+            --progress)
+                _quillon_flash_offer "$cur" json
+                return
+                ;;
         esac
 
         if [[ $cur == -* ]]; then
             _quillon_flash_offer "$cur" -t --type -i --interface -p --port -b --baud \
-                --parity --stop-bits --sha256 --require-sha256 --history --json -q --quiet -v --verbose -h --help --version --
+                --parity --stop-bits --sha256 --require-sha256 --history --plan --progress=json --json -q --quiet -v --verbose -h --help --version --
             return
         fi
     fi

@@ -97,6 +97,9 @@ TEST(CommandLine, HelpVersionAndMalformedLines) {
            {{"-t", "main", "-i", "usb", "-p", "COM1", "x.mfw"}, Parsed::kError},
            {{"-t", "main", "-i", "USB", "-p", "lpt2", "x.mfw"}, Parsed::kError},
            {{"-t", "main", "--", "x.mfw", "-t"}, Parsed::kError},
+           {{"-t", "main", "--plan", "x.mfw"}, Parsed::kPlan},
+           {{"-t", "main", "--progress=json", "x.mfw"}, Parsed::kRun},
+           {{"-t", "main", "--progress", "xml", "x.mfw"}, Parsed::kError},
        }) {
     Options o;
     std::string error;

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 
 #include "e2e/cli_fixture.h"
 #include "platform/sha256.h"
@@ -254,6 +256,12 @@ TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
       {with({sidecar}), 1, refused, "not the " + zeros + " that " + sidecar + ".sha256 gives"},
       {with({"--require-sha256", fonts}), 1, refused, fonts + ": no SHA-256 to check it against"},
       {{"-t", "font", "--sha256", "abc", fonts}, 2, "", "--sha256 abc is not a SHA-256"},
+      // The plan checks the image as the download does, and opens no port.
+      {with({"--plan", sidecar}), 1, refused, "not the " + zeros + " that " + sidecar + ".sha256"},
+      {{"--plan", "-t", "main", "-p", "/nonexistent/tty", "--", empty},
+       1,
+       "result 1020: Invalid binary data file!",
+       "quillon-flash: " + empty + ": the file is empty\n"},
   };
   for (const Case& c : cases) {
     const ProcessResult r = Flash(c.args);
@@ -261,6 +269,47 @@ TEST_F(Cli, WhatIsWrongBeforeTheDownloadIsSaidOnStandardError) {
     EXPECT_EQ(LastLine(r.out), c.out) << c.args.back();
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args.back() << ": " << r.err;
   }
+}
+
+// The plan of a font download, then the download with its progress as JSON
+// lines: the steps come in the order the plan's writes imply, and the time
+// left starts at the plan's expected time and never grows.
+TEST_F(Cli, ThePlanAndTheJsonProgressOfADownload) {
+  const std::string image = Image("fonts.bin", 70000);
+  const ProcessResult text = Flash({"--plan", "-t", "font", "-p", "sim", image});
+  EXPECT_EQ(text.status, 0) << text.err;
+  for (const char* line : {"    2. erase sector 19\n", "    4. write sector 18, 65536 bytes\n",
+                           "2 sectors, 131072 bytes written, ", "Expected time: "}) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << text.out;
+  }
+  const ProcessResult plan = Flash({"--plan", "--json", "-t", "font", "-p", "sim", image});
+  const auto p = nlohmann::json::parse(plan.out);
+  EXPECT_EQ(p["sectors"], nlohmann::json::array({19, 18}));
+  EXPECT_EQ(p["sha256"], *platform::FileSha256(image));
+  EXPECT_EQ(p["line_s"], 0.0);
+
+  const ProcessResult run = Flash({"--progress=json", "-t", "font", "-p", "sim", image}, 60000);
+  EXPECT_EQ(LastLine(run.out), "result 1: Download successfully completed!");
+  std::vector<std::string> steps;
+  double lastLeft = 1e9;
+  for (size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1) {
+    const auto line = nlohmann::json::parse(run.err.substr(at, end - at));
+    const std::string status = line.at("status");
+    if (steps.empty()) {
+      EXPECT_EQ(line["left_s"], std::ceil(p["expected_s"].get<double>()));
+    }
+    if (steps.empty() || steps.back() != status) steps.push_back(status);
+    EXPECT_LE(line["left_s"], lastLeft) << line;
+    lastLeft = line["left_s"];
+  }
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{
+                "Switching printer to download...", "Checking communication line status...",
+                "Erasing flash sector 1 of 2...", "Erasing flash sector 2 of 2...",
+                "Selecting flash sector 2 of 2...", "Downloading data to flash sector 2 of 2...",
+                "Calculating checksum", "Selecting flash sector 1 of 2...",
+                "Downloading data to flash sector 1 of 2...", "Calculating checksum",
+                "Reseting printer...", "Download completed!"}));
 }
 
 TEST_F(Cli, EveryRunGoesToTheHistoryWhichHistoryShows) {
