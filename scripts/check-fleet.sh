@@ -9,7 +9,7 @@
 # list all four with their result codes, hashes and how far each got (from
 # the history record), the good printers' flash must hold their images from
 # the first sector of their download type, and branch-hash's printer must
-# have been sent nothing. The downloads run in parallel (about 20 s, the
+# have been sent nothing: its plan, run first on every host, refuses it. The downloads run in parallel (about 20 s, the
 # printer's own fixed waits).
 # Usage: scripts/check-fleet.sh [QUILLON_FLASH]   (build/debug/cli/quillon-flash)
 set -euo pipefail
@@ -87,11 +87,11 @@ folder, main_sha, font_sha = sys.argv[1:]
 # 1005: different CRC; 1044: the image is not the one whose hash was given.
 want = {"branch-main": 1, "branch-font": 1, "branch-bad": 1005, "branch-hash": 1044}
 hashes = {"branch-main": main_sha, "branch-font": font_sha, "branch-bad": font_sha,
-          "branch-hash": font_sha}  # the history records the image's own
+          "branch-hash": main_sha}  # the history's (the image's own), else the one given
 reached = {"branch-main": "completed", "branch-font": "completed",
            "branch-bad": "all-blocks-sent", "branch-hash": "nothing"}  # sector 18 goes last
 keys = {"host", "port", "code", "message", "duration_s", "success", "sha256", "reached",
-        "version", "history"}
+        "version", "expected_s", "history"}
 problems = []
 
 rows = json.load(open(f"{folder}/flash-report.json"))
@@ -109,28 +109,35 @@ for r in rows:
     low = 0 if r["host"] == "branch-hash" else 5
     if not isinstance(r["duration_s"], (int, float)) or not low <= r["duration_s"] < 120:
         problems.append(f"JSON {r['host']}: duration_s {r['duration_s']!r}")
-    if [r["sha256"], r["reached"]] != [hashes[r["host"]], reached[r["host"]]] or not r["version"]:
+    # The refused image stopped at its plan: no download, so no record.
+    refused = r["host"] == "branch-hash"
+    if [r["sha256"], r["reached"]] != [hashes[r["host"]], reached[r["host"]]] or (
+            not r["version"]) != refused:
         problems.append(f"JSON {r['host']}: sha256 {r['sha256']} reached {r['reached']!r} "
                         f"version {r['version']!r}")
-    if r["history"].get("code") != code:
+    if r["history"].get("code") != (None if refused else code):
         problems.append(f"JSON {r['host']}: history record {r['history']}")
+    if not isinstance(r["expected_s"], (int, float)) or (r["expected_s"] > 0) == refused:
+        problems.append(f"JSON {r['host']}: expected_s {r['expected_s']!r}")
 by_host = {r["host"]: r for r in rows}
 
 with open(f"{folder}/flash-report.csv", newline="") as f:
     table = list(csv.reader(f))
-if table[0] != ["host", "port", "code", "message", "duration_s", "sha256", "reached", "version"]:
+if table[0] != ["host", "port", "code", "message", "duration_s", "sha256", "reached", "version",
+                "expected_s"]:
     problems.append(f"CSV header {table[0]}")
 if len(table) != 5:
     problems.append(f"CSV has {len(table) - 1} rows")
-for host, port, code, message, duration, sha, far, version in table[1:]:
+for host, port, code, message, duration, sha, far, version, expected in table[1:]:
     r = by_host.get(host)
-    if r is None or [port, int(code), message, float(duration), sha, far, version] != [
-            r["port"], r["code"], r["message"], r["duration_s"], r["sha256"], r["reached"],
-            r["version"]]:
+    if r is None or [port, int(code), message, float(duration), sha, far, version,
+                     float(expected)] != [r["port"], r["code"], r["message"], r["duration_s"],
+                                          r["sha256"], r["reached"], r["version"], r["expected_s"]]:
         problems.append(f"CSV row {[host, port, code, message, duration]} differs from the JSON")
 
 for r in rows:
-    print(f"  {r['host']:12} {r['code']:5} {r['duration_s']:5}s  {r['reached']:20} {r['message']}")
+    print(f"  {r['host']:12} {r['code']:5} {r['duration_s']:5}s (expected {r['expected_s']}s)  "
+          f"{r['reached']:20} {r['message']}")
 for p in problems:
     print(f"  {p}", file=sys.stderr)
 sys.exit(1 if problems else 0)
