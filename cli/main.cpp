@@ -8,6 +8,7 @@
 
 #include "cli/download_host.h"
 #include "cli/interrupts.h"
+#include "cli/list.h"
 #include "cli/options.h"
 #include "cli/plan.h"
 #include "cli/report.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
       return 2;
     case Parsed::kHistory:
       return ShowHistory(options);
+    case Parsed::kList:
+      return ShowPorts(options);
     case Parsed::kRun:
       break;
     case Parsed::kPlan: {

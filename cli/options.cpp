@@ -35,6 +35,8 @@ const char* const kUsage =
     "                         image is refused before the printer is touched\n"
     "      --require-sha256   refuse an image with neither --sha256 nor IMAGE.sha256\n"
     "      --history [N]      show the last N downloads (default 10) and end\n"
+    "      --list             show the serial ports, parallel ports and USB printers\n"
+    "                         present, and whether this user may open each, and end\n"
     "      --plan             check IMAGE as the download would, show the sectors it\n"
     "                         would erase and write and the time it would take, and\n"
     "                         end: no port is opened\n"
@@ -101,6 +103,7 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
   std::string history;
   app.add_option("--history", history)->expected(0, 1);
   app.add_flag("--plan", o.plan);
+  app.add_flag("--list", o.list);
   std::string progress;
   app.add_option("--progress", progress);
   app.add_flag("--json", o.json);
@@ -120,6 +123,13 @@ Parsed ParseCommandLine(int argc, const char* const* argv, Options& o, std::stri
     return Parsed::kError;
   }
 
+  if (o.list) {
+    if (!images.empty()) {
+      error = "--list takes no IMAGE";
+      return Parsed::kError;
+    }
+    return Parsed::kList;
+  }
   if (app.count("--history") > 0) {
     if (!images.empty()) {
       error = "--history takes no IMAGE";

@@ -23,6 +23,7 @@ struct Options {
   bool requireSha256 = false;
   size_t historyCount = 10;   // --history N
   bool plan = false;          // --plan: show what the download would do, and end
+  bool list = false;          // --list: show the ports present, and end
   bool jsonProgress = false;  // --progress=json
   bool json = false;
   bool quiet = false;
@@ -30,8 +31,9 @@ struct Options {
 };
 
 // kHistory: show the download history (Options::historyCount records);
-// kPlan: show the plan of the download (Options::plan).
-enum class Parsed { kRun, kHelp, kVersion, kError, kHistory, kPlan };
+// kPlan: show the plan of the download (Options::plan); kList: show the
+// ports present.
+enum class Parsed { kRun, kHelp, kVersion, kError, kHistory, kPlan, kList };
 
 // Parses the arguments; kError with `error` set for a malformed command line.
 Parsed ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);

@@ -121,7 +121,7 @@ _quillon_flash() {
 
         if [[ $cur == -* ]]; then
             _quillon_flash_offer "$cur" -t --type -i --interface -p --port -b --baud \
-                --parity --stop-bits --sha256 --require-sha256 --history --plan --progress=json --json -q --quiet -v --verbose -h --help --version --
+                --parity --stop-bits --sha256 --require-sha256 --history --list --plan --progress=json --json -q --quiet -v --verbose -h --help --version --
             return
         fi
     fi

@@ -14,7 +14,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev
-          qt6-base-dev scdoc libssl-dev)
+          qt6-base-dev scdoc libssl-dev libudev-dev)
 for option in "$@"; do
   case "$option" in
     --windows) packages+=(g++-mingw-w64-x86-64) ;;

@@ -15,11 +15,12 @@ set -euo pipefail
 # its sectors, all else as it was), old (nothing changed), part (neither), -
 # (no printer). Options: port=PATH; sim=--OPT,... for printer 1; ids=VID:PID,...
 # one printer (gadget) each; into=N, the printer that gets the image; user, a
-# user outside lp; busy, another program holds the port; hint=WORDS_OF_IT.
+# user outside lp; busy, another program holds the port; hint=WORDS_OF_IT;
+# list, quillon-flash --list --json must show the ports (the printers) first.
 SCENARIOS=(
   "usb-main            a 300 usb main 1 new"
   "usb-font-port       a 180 usb font 1 new port=/dev/usb/lp0"
-  "usb-denied          a  60 usb font 1038 old user hint=usually_lp"
+  "usb-denied          a  60 usb font 1038 old user hint=usually_lp list"
   "usb-denied-port     a  60 usb font 1038 old user port=/dev/usb/lp0 hint=70-quillon.rules"
   "usb-gone            a 120 usb font 1038 old sim=--replug-after=switch,--replug-gone=never hint=no_longer_on_the_bus"
   "usb-gone-port       a 120 usb font 1038 old port=/dev/usb/lp0 sim=--replug-after=switch,--replug-gone=never hint=/dev/usb/lp0_no_longer_exists"
@@ -27,9 +28,9 @@ SCENARIOS=(
   "usb-replug-switch   b 180 usb font 1 new sim=--replug-after=switch"
   "usb-replug-ipl      b 180 usb ipl 1 new sim=--replug-after=switch,--replug-after=data:1"
   "usb-replug-data     c 180 usb font 1003 part sim=--replug-during=data:1 hint=switch_it_off_and_on"
-  "usb-two-printers    c 180 usb font 1 new ids=0e4b:2207,0f1d:a02b into=2"
-  "serial-uart         c 150 serial main 1 new"
-  "parallel-ecp        c  60 parallel font 1035 - hint=IEEE_1284_ECP_mode"
+  "usb-two-printers    c 180 usb font 1 new ids=0e4b:2207,0f1d:a02b into=2 list"
+  "serial-uart         c 150 serial main 1 new list"
+  "parallel-ecp        c  60 parallel font 1035 - hint=IEEE_1284_ECP_mode list"
   "parallel-nibble     c  60 parallel ipl 1042 - hint=IEEE_1284_nibble_mode"
   "parallel-in-use     c  60 parallel font 1034 - busy hint=in_use_by_another_program"
 )
@@ -77,12 +78,13 @@ printer() {  # N PORT-OPTIONS...: the emulator as printer N
 
 run() {  # INTERFACE TYPE CODE FLASH [OPTIONS]
   local iface=$1 type=$2 code=$3 want=$4 port="" sim=() ids=0f1d:a02b into=1 user=() hint=""
-  local n=0 busy="" probe="" name size from at args=(--type "$2" --interface "$1") o f
+  local n=0 busy="" probe="" list="" name size from at args=(--type "$2" --interface "$1") o f
   for o in "${@:5}"; do
     case $o in
       port=*) port=${o#*=} ;; sim=*) IFS=, read -r -a sim <<<"${o#*=}" ;;
       ids=*) ids=${o#*=} ;; into=*) into=${o#*=} ;; hint=*) hint=${o#*=} ;;
       user) user=(setpriv --reuid=nobody --regid=nogroup --clear-groups) ;; busy) busy=1 ;;
+      list) list=1 ;;
     esac
   done
   read -r name size from at < <(image "$type")
@@ -118,6 +120,29 @@ print("claimed", flush=True); time.sleep(3600)' >"$work/holder" &
       fi ;;
   esac
   [[ -n $port ]] && args+=(--port "$port")
+  if [[ -n $list ]]; then
+    "${user[@]}" "$build/cli/quillon-flash" --list --json >"$work/list.out" 2>&1
+    python3 - "$work/list.out" "$iface" "$ids" "${#user[@]}" <<'EOF' ||
+import json, sys
+listed, iface, ids, other_user = json.load(open(sys.argv[1])), sys.argv[2], sys.argv[3], sys.argv[4] != "0"
+def ports(kind): return {p["path"]: p for p in listed[kind]}
+if iface == "usb":  # every gadget, with the ids, device ID and state udev and sysfs give
+    usb = listed["usb"]
+    assert sorted(f"{p['vendor_id']}:{p['product_id']}" for p in usb) == sorted(ids.split(",")), usb
+    for p in usb:
+        assert p["path"].startswith("/dev/usb/lp") and p["bus_path"] and p["vendor"] == "Quillon", p
+        assert p["device_id"].startswith("MFG:Quillon;CMD:ESC;MDL:Passbook;CLS:PRINTER;"), p
+        assert p["state"] == ("denied" if other_user else "usable"), p
+        assert other_user == ("usermod -aG lp" in (p["hint"] or "")), p
+elif iface == "serial":  # the two UARTs the printer and quillon-flash use
+    serial = ports("serial")
+    for path, name in (("/dev/ttyS1", "COM2"), ("/dev/ttyS2", "COM3")):
+        assert serial[path]["name"] == name and serial[path]["state"] == "usable", serial
+else:
+    assert ports("parallel")["/dev/parport0"]["name"] == "LPT1", listed
+EOF
+      fail "--list: $(tr '\n' ' ' <"$work/list.out")" || return
+  fi
   "${user[@]}" timeout "$limit" "$build/cli/quillon-flash" --json "${args[@]}" "$work/$name" \
     >"$work/flash.out" 2>"$work/flash.err" || true
   touch "$work/done"
@@ -179,7 +204,7 @@ guest() {  # BUILD KEEP NAME...
     if [[ $status == FAIL || $keep == 1 ]]; then
       mkdir -p "/run/out/$name"
       dmesg >"/run/out/$name/kernel.log"
-      cp "$work"/sim*.log "$work"/sim*.err "$work"/flash.* "/run/out/$name/" 2>/dev/null
+      cp "$work"/sim*.log "$work"/sim*.err "$work"/flash.* "$work"/list.out "/run/out/$name/" 2>/dev/null
     fi
     for g in /sys/kernel/config/usb_gadget/p*; do
       [[ -d $g ]] || continue

@@ -1,11 +1,16 @@
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "platform/device.h"
 #include "platform/port_list.h"
+#include "platform/posix/udev_posix.h"
 
 namespace quillon::platform {
 
@@ -56,7 +61,55 @@ std::vector<std::string> Devices(const std::string& folder, std::string_view pre
   return paths;
 }
 
+PortEntry EntryOf(PortEntry::Kind kind, const posix::NodeInfo& node) {
+  PortEntry entry;
+  entry.kind = kind;
+  entry.path = node.devnode;
+  entry.vendorId = node.vendorId;
+  entry.productId = node.productId;
+  entry.vendor = node.vendor;
+  entry.product = node.product;
+  entry.serial = node.serial;
+  entry.deviceId = node.deviceId;
+  entry.busPath = node.busPath;
+  entry.error = DeviceAccess(node.devnode, kind);
+  return entry;
+}
+
 }  // namespace
+
+std::vector<PortEntry> ListOsPorts() {
+  using Kind = PortEntry::Kind;
+  std::vector<PortEntry> ports;
+  // The 8250 driver makes its ttyS nodes whether or not a UART answers
+  // behind them; "type" 0 means none does.
+  for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
+    for (const auto& node : posix::DeviceNodes("tty", {prefix})) {
+      if (std::string_view(prefix) == "ttyS" && (node.uartType.empty() || node.uartType == "0")) {
+        continue;
+      }
+      // ttyS1 is not ttyS10's prefix: the name must be the prefix and digits.
+      std::string digits;
+      if (!NumberOf(node.sysname, prefix, digits)) continue;
+      ports.push_back(EntryOf(Kind::kSerial, node));
+    }
+  }
+  for (const auto& node : posix::DeviceNodes("ppdev", {"parport"})) {
+    ports.push_back(EntryOf(Kind::kParallel, node));
+  }
+  for (const auto& node : posix::DeviceNodes("usbmisc", {"lp"})) {
+    if (posix::HasPrinterId(node)) ports.push_back(EntryOf(Kind::kUsb, node));
+  }
+  return ports;
+}
+
+int DeviceAccess(const std::string& path, PortEntry::Kind) {
+  // The permissions alone: opening a serial port would move its modem lines.
+  if (access(path.c_str(), R_OK | W_OK) == 0) return kErrorSuccess;
+  const int error = errno;
+  SetLastErrorFromErrno(error);
+  return LastError();
+}
 
 std::vector<std::string> PresentSerialDevices(const std::string& folder) {
   std::vector<std::string> paths = Devices(folder, "ttyUSB");

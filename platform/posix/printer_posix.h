@@ -2,7 +2,7 @@
 // The parallel port (ppdev) and USB printer (usblp) backends on Linux: the OS
 // calls they make, behind one replaceable interface, and the pieces of their
 // logic that can be checked on their own (the IEEE 1284 mode mapping, the
-// search for the printer's usbmisc node).
+// choice among the printer's usbmisc nodes).
 //
 // Every system call of the two backends goes through PrinterOs. The real one
 // is installed unless a test puts a fake in its place; a device keeps the
@@ -17,9 +17,11 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/installed.h"
+#include "platform/posix/udev_posix.h"
 
 namespace quillon::platform::posix {
 
@@ -74,17 +76,14 @@ using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
 // False for any other request.
 bool PpdevModeOf(const NegotiationMask& ask, int& mode, NegotiationMask& granted);
 
-// The printer's USB device under a sysfs tree (`sysRoot`, normally "/sys")
-// and a device tree (`devRoot`, normally "/dev"): for each id of
-// kPrinterUsbIds in turn, every lp* entry of <sysRoot>/class/usbmisc, in the
-// order of their numbers, whose USB device has that vendor and product id.
-// The first whose node <devRoot>/usb/<entry> opens is taken: `path` gets the
-// node, `key` the entry's name. If none opens, the first that refused for
-// lack of permission or because another program holds it is given all the
-// same, so that its open fails with the reason. False, with the outputs
-// unchanged, if none is there.
-bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot, std::string& path,
-                         std::string& key);
+// The printer's USB device among the usbmisc nodes udev gives (DeviceNodes):
+// for each id of kPrinterUsbIds in turn, every lp* node in the order of their
+// numbers whose USB device has that vendor and product id. The first whose
+// node opens is taken: `path` gets the node, `key` the entry's name. If none
+// opens, the first that refused for lack of permission or because another
+// program holds it is given all the same, so that its open fails with the
+// reason. False, with the outputs unchanged, if none is there.
+bool FindUsbPrinterAmong(std::vector<NodeInfo> nodes, std::string& path, std::string& key);
 
 // What the parallel port and the USB printer devices have in common: an open
 // descriptor, the calls it was opened with, and no serial line settings.

@@ -1,4 +1,4 @@
-// The USB printer on Linux: a usblp node (/dev/usb/lpN), found through sysfs
+// The USB printer on Linux: a usblp node (/dev/usb/lpN), found through udev
 // by the printer's vendor and product ids.
 //
 // Choices worth knowing:
@@ -12,8 +12,8 @@
 //   reported as an invalid handle: the port layer then opens the printer
 //   again.
 // - usblp lets one program at a time open a node (EBUSY for the next), so
-//   the search looks at sysfs first and opens only the nodes of the
-//   printer's ids.
+//   the search asks udev first and opens only the nodes of the printer's
+//   ids.
 
 #include <fcntl.h>
 
@@ -21,8 +21,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -30,6 +28,7 @@
 #include "platform/device.h"
 #include "platform/posix/fail.h"
 #include "platform/posix/printer_posix.h"
+#include "platform/posix/udev_posix.h"
 
 namespace quillon::platform {
 
@@ -147,73 +146,22 @@ class UsbDevice final : public posix::PrinterDevice {
   }
 };
 
-namespace fs = std::filesystem;
-
-// A hexadecimal number alone in a sysfs attribute file.
-bool ReadHex(const fs::path& file, unsigned long& value) {
-  std::ifstream in(file);
-  std::string text;
-  if (!(in >> text)) return false;
-  char* end = nullptr;
-  value = std::strtoul(text.c_str(), &end, 16);
-  return end != text.c_str() && *end == '\0';
-}
-
-// Whether the usbmisc entry belongs to a USB device with the id `id`: its
-// "device" is the USB interface, whose parent is the USB device.
-bool EntryHasId(const fs::path& entry, const UsbId& id) {
-  std::error_code error;
-  const fs::path interface = fs::canonical(entry / "device", error);
-  if (error) return false;
-  const fs::path device = interface.parent_path();
-  unsigned long vendor = 0;
-  unsigned long product = 0;
-  return ReadHex(device / "idVendor", vendor) && ReadHex(device / "idProduct", product) &&
-         vendor == id.vendor && product == id.product;
-}
-
-// The lp* entries of a usbmisc folder, lp2 before lp10.
-std::vector<std::string> PrinterEntries(const fs::path& usbmisc) {
-  struct Entry {
-    unsigned long number;
-    std::string name;
-  };
-  std::vector<Entry> entries;
-  std::error_code error;
-  for (fs::directory_iterator it(usbmisc, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (!name.starts_with("lp")) continue;  // hiddevN and the like
-    const std::string digits = name.substr(2);
-    const bool numbered =
-        !digits.empty() && digits.size() <= 9 &&
-        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    entries.push_back({numbered ? std::stoul(digits) : ~0UL, std::move(name)});
-  }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.number != b.number ? a.number < b.number : a.name < b.name;
-  });
-  std::vector<std::string> names;
-  for (Entry& entry : entries) names.push_back(std::move(entry.name));
-  return names;
-}
-
 }  // namespace
 
 namespace posix {
 
-bool FindUsbPrinterUnder(const std::string& sysRoot, const std::string& devRoot, std::string& path,
-                         std::string& key) {
+bool FindUsbPrinterAmong(std::vector<NodeInfo> nodes, std::string& path, std::string& key) {
   PrinterOs& os = printerOs.Get();
-  const fs::path usbmisc = fs::path(sysRoot) / "class" / "usbmisc";
-  const std::vector<std::string> entries = PrinterEntries(usbmisc);
+  SortByNumber(nodes);
   // The first printer that refused to open, for when none opens: it is
   // there, and opening it again tells the user why it cannot be used.
   std::string refusedNode;
   std::string refusedName;
   for (const UsbId& id : kPrinterUsbIds) {
-    for (const std::string& name : entries) {
-      if (!EntryHasId(usbmisc / name, id)) continue;
-      const std::string node = (fs::path(devRoot) / "usb" / name).string();
+    for (const NodeInfo& entry : nodes) {
+      if (!entry.sysname.starts_with("lp") || !HasUsbId(entry, id)) continue;
+      const std::string& node = entry.devnode;
+      const std::string& name = entry.sysname;
       // Open and close again: a node that some program holds (EBUSY) or that
       // may not be opened (EACCES) is passed over for one that opens; one
       // that has lost its device (ENODEV, ENOENT) is not there.
@@ -251,7 +199,7 @@ std::shared_ptr<SerialDevice> OpenOsUsb(const std::string& path) {
 }
 
 bool FindOsUsbPrinter(std::string& path, std::string& key) {
-  return posix::FindUsbPrinterUnder("/sys", "/dev", path, key);
+  return posix::FindUsbPrinterAmong(posix::DeviceNodes("usbmisc", {"lp"}), path, key);
 }
 
 }  // namespace quillon::platform

@@ -122,15 +122,18 @@ bool PrinterDevice::FailClosed() {
 
 }  // namespace win32
 
-bool FindOsUsbPrinter(std::string& path, std::string& key) {
-  win32::PrinterOs& os = win32::printerOs.Get();
-  for (const char* idKey : win32::kUsbPrinterKeys) {
+namespace win32 {
+
+void WalkUsbPrinters(PrinterOs& os, const std::function<bool(const UsbInstance&)>& visit) {
+  for (size_t id = 0; id < std::size(kUsbPrinterKeys); ++id) {
+    const char* idKey = kUsbPrinterKeys[id];
     HKEY instances = nullptr;
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, idKey, 0, KEY_READ, &instances) != ERROR_SUCCESS) {
       continue;  // no device of this id was ever plugged in
     }
-    for (DWORD index = 0;; ++index) {
-      char name[win32::kNameSize];
+    bool stop = false;
+    for (DWORD index = 0; !stop; ++index) {
+      char name[kNameSize];
       std::memset(name, 0, sizeof name);
       DWORD nameSize = sizeof name;
       // ERROR_NO_MORE_ITEMS ends the walk; so does any other failure, which
@@ -139,23 +142,34 @@ bool FindOsUsbPrinter(std::string& path, std::string& key) {
           ERROR_SUCCESS) {
         break;
       }
-      std::string interfacePath;
-      if (!win32::InterfacePath(os, std::string(idKey) + "\\" + name, interfacePath)) continue;
-      // A device that is not plugged in, or that another program holds, does
-      // not open.
-      const HANDLE probe =
-          os.CreateFileA(interfacePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) continue;
-      os.CloseHandle(probe);
-      os.RegCloseKey(instances);
-      path = interfacePath;
-      key = name;
-      return true;
+      UsbInstance instance{kPrinterUsbIds[id], name, {}};
+      if (!InterfacePath(os, std::string(idKey) + "\\" + name, instance.path)) continue;
+      stop = visit(instance);
     }
     os.RegCloseKey(instances);
+    if (stop) return;
   }
-  return false;
+}
+
+}  // namespace win32
+
+bool FindOsUsbPrinter(std::string& path, std::string& key) {
+  win32::PrinterOs& os = win32::printerOs.Get();
+  bool found = false;
+  win32::WalkUsbPrinters(os, [&](const win32::UsbInstance& instance) {
+    // A device that is not plugged in, or that another program holds, does
+    // not open.
+    const HANDLE probe =
+        os.CreateFileA(instance.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    os.CloseHandle(probe);
+    path = instance.path;
+    key = instance.name;
+    found = true;
+    return true;
+  });
+  return found;
 }
 
 }  // namespace quillon::platform

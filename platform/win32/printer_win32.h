@@ -13,9 +13,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 
 #include "platform/device.h"
 #include "platform/installed.h"
@@ -92,6 +94,18 @@ inline void SetPrinterOs(PrinterOs* os) {
 }
 // Installs calls for the lifetime of the object.
 using ScopedPrinterOs = Scoped<PrinterOs, SetPrinterOs>;
+
+// A device instance of one of the printer's USB ids, as the registry holds
+// it: the id, the instance's sub-key name, and its device interface path.
+struct UsbInstance {
+  UsbId id;
+  std::string name;
+  std::string path;
+};
+// Every instance with an interface path, for each id of kUsbPrinterKeys in
+// turn, in the registry's order, until `visit` gives true. The download's
+// search and the port list both walk this way.
+void WalkUsbPrinters(PrinterOs& os, const std::function<bool(const UsbInstance&)>& visit);
 
 // What the parallel port and the USB printer devices have in common: an open
 // handle, the calls it was opened with, and no serial line settings. Every

@@ -98,6 +98,8 @@ TEST(CommandLine, HelpVersionAndMalformedLines) {
            {{"-t", "main", "-i", "USB", "-p", "lpt2", "x.mfw"}, Parsed::kError},
            {{"-t", "main", "--", "x.mfw", "-t"}, Parsed::kError},
            {{"-t", "main", "--plan", "x.mfw"}, Parsed::kPlan},
+           {{"--list", "--json"}, Parsed::kList},
+           {{"--list", "x.mfw"}, Parsed::kError},
            {{"-t", "main", "--progress=json", "x.mfw"}, Parsed::kRun},
            {{"-t", "main", "--progress", "xml", "x.mfw"}, Parsed::kError},
        }) {

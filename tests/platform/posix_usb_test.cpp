@@ -1,14 +1,10 @@
-// The usblp USB printer backend: the search through a sysfs tree built in a
-// scratch folder, and the device calls against scripted system calls on the
-// virtual clock.
+// The usblp USB printer backend: the search among the nodes udev gives, and
+// the device calls against scripted system calls on the virtual clock.
 
 #include <errno.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -27,7 +23,6 @@ static_assert(quillon::platform::posix::UsbDeviceIdRequest(1024) == 0x84005001);
 namespace quillon::platform {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::FakePrinterOs;
 using Strings = std::vector<std::string>;
 
@@ -52,66 +47,32 @@ TEST(UsbErrors, AGoneDeviceAndAClosedDescriptorAreInvalidHandles) {
 // ---------------------------------------------------------------------------
 // The search
 
-// A sysfs tree and a /dev tree in a scratch folder, shaped as the kernel
-// makes them: class/usbmisc/<name> links to the entry under the USB
-// interface, whose "device" link leads back to the interface; the interface's
-// parent is the USB device with idVendor and idProduct.
-class FakeSysfs {
+// The usbmisc nodes as udev gives them: the node's name, the USB device's
+// bus position and its id texts as sysfs writes them ("0f1d").
+class FakeNodes {
  public:
-  FakeSysfs() {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("quillon-usb-" + std::to_string(random()));
-    fs::create_directories(root_ / "sys" / "class" / "usbmisc");
-    fs::create_directories(root_ / "dev" / "usb");
-  }
-  ~FakeSysfs() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  FakeSysfs(const FakeSysfs&) = delete;
-  FakeSysfs& operator=(const FakeSysfs&) = delete;
-
-  std::string Sys() const { return (root_ / "sys").string(); }
-  std::string Dev() const { return (root_ / "dev").string(); }
-  std::string Node(const std::string& name) const {
-    return (root_ / "dev" / "usb" / name).string();
-  }
-
-  // A usbmisc entry `name` of the USB device at port `port` (e.g. "1-4")
-  // with these id texts, as sysfs writes them ("0f1d").
+  std::string Node(const std::string& name) const { return "/dev/usb/" + name; }
   void Add(const std::string& name, const std::string& port, const std::string& vendor,
            const std::string& product) {
-    const fs::path device = root_ / "sys" / "devices" / "pci0000:00" / "usb1" / port;
-    const fs::path interface = device / (port + ":1.0");
-    const fs::path entry = interface / "usbmisc" / name;
-    fs::create_directories(entry);
-    Write(device / "idVendor", vendor + "\n");
-    Write(device / "idProduct", product + "\n");
-    Write(entry / "dev", "180:0\n");
-    fs::create_symlink("../../../" + port + ":1.0", entry / "device");
-    fs::create_symlink(
-        "../../devices/pci0000:00/usb1/" + port + "/" + port + ":1.0/usbmisc/" + name,
-        root_ / "sys" / "class" / "usbmisc" / name);
-    Write(root_ / "dev" / "usb" / name, "");
+    posix::NodeInfo node;
+    node.sysname = name;
+    node.devnode = Node(name);
+    node.vendorId = vendor;
+    node.productId = product;
+    node.busPath = port;
+    nodes.insert(nodes.begin(), node);  // udev's order is not the search's
   }
-
- private:
-  static void Write(const fs::path& file, const std::string& text) {
-    std::ofstream out(file);
-    out << text;
-  }
-
-  fs::path root_;
+  std::vector<posix::NodeInfo> nodes;
 };
 
 class UsbSearch : public ::testing::Test {
  protected:
-  bool Find() { return posix::FindUsbPrinterUnder(tree_.Sys(), tree_.Dev(), path_, key_); }
+  bool Find() { return posix::FindUsbPrinterAmong(tree_.nodes, path_, key_); }
   std::string Open(const std::string& name) const {
     return "open " + tree_.Node(name) + " rw|nonblock|cloexec";
   }
 
-  FakeSysfs tree_;
+  FakeNodes tree_;
   FakePrinterOs os_;
   posix::ScopedPrinterOs osScope_{os_};
   std::string path_ = "unchanged path";
@@ -167,11 +128,6 @@ TEST_F(UsbSearch, NothingToOpenLeavesTheOutputsAsTheyWere) {
   EXPECT_EQ(path_, "unchanged path");
   EXPECT_EQ(key_, "unchanged key");
   EXPECT_EQ(os_.log, Strings{Open("lp1")});
-
-  // No sysfs at all.
-  EXPECT_FALSE(posix::FindUsbPrinterUnder(tree_.Dev() + "/no-sysfs", tree_.Dev(), path_, key_));
-  EXPECT_EQ(path_, "unchanged path");
-  EXPECT_EQ(key_, "unchanged key");
 }
 
 TEST_F(UsbSearch, APrinterThatRefusesIsGivenWhenNoneOpensSoThatItsOpenSaysWhy) {
