@@ -34,13 +34,28 @@ if(WIN32)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Quillon")
   # The NSIS64 generator alone still writes a 32-bit installer; this target
   # makes it a 64-bit program that installs into the 64-bit Program Files.
-  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  # The uninstaller, which NSIS writes out while it compiles the installer,
+  # and then the installer are signed (scripts/sign.sh; unsigned without a
+  # certificate).
+  # (No quotes: cpack does not pass them through. Neither path may hold a
+  # blank.)
+  set(_quillon_sign "bash ${PROJECT_SOURCE_DIR}/scripts/sign.sh %1")
+  string(CONCAT CPACK_NSIS_DEFINES "Target amd64-unicode\n"
+                "!uninstfinalize '${_quillon_sign}' = 0\n" "!finalize '${_quillon_sign}' = 0")
+  # The programs are signed in cpack's staging folder, once stripped, before
+  # they go into the installer or the zip.
+  set(CPACK_QUILLON_SIGN_SCRIPT "${PROJECT_SOURCE_DIR}/scripts/sign.sh")
+  set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/packaging/sign-staged.cmake")
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_PACKAGE_NAME "Quillon")
   set(CPACK_NSIS_DISPLAY_NAME "Quillon")
   set(CPACK_NSIS_URL_INFO_ABOUT "${QUILLON_HOMEPAGE}")
   set(CPACK_NSIS_INSTALLED_ICON_NAME "Quillon.exe")
-  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  # Off: the installer's question about an installed version has a silent
+  # answer, but its "Uninstall failed." box has none and would wait for a
+  # click in a silent install. A new version installs over the old one in
+  # the same folder.
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL OFF)
   # The programs sit at the top of the installation folder (cmake/install.cmake).
   set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
   # A Start-menu shortcut "Quillon" to Quillon.exe; quillon-flash is used from

@@ -8,6 +8,16 @@
 #              by the installed quillon-flash.exe, a silent uninstall that
 #              leaves nothing behind
 #   the .zip   holds both programs
+#   the .msi   under Wine: msiexec /i /qn installs into Program Files\Quillon
+#              (files, Start-menu shortcut, Add/Remove Programs entry); the
+#              installed quillon-flash.exe completes a font download; an MSI of
+#              a higher version (built here from the same programs) replaces it
+#              and leaves one entry, and installing it again changes nothing;
+#              an older one is refused; msiexec /x /qn leaves nothing behind
+#   signatures when QUILLON_SIGN_CA names the authority that issued the
+#              signing certificate: every program, installer, uninstaller and
+#              MSI verifies with osslsigncode verify -CAfile
+#   versions   each Windows program's file version is the package's
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --wine --packaging
@@ -39,6 +49,7 @@ one_package() {
 deb="$(one_package 'quillon_*_amd64.deb')"
 setup="$(one_package 'Quillon-*-win64-setup.exe')"
 zip="$(one_package 'Quillon-*-win64.zip')"
+msi="$(one_package 'Quillon-*-win64.msi')"
 version="$(dpkg-deb -f "$deb" Version)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quillon-check-packages.XXXXXX")"
@@ -64,6 +75,36 @@ check_flash() {
     pass "$what: the font image is in the emulated flash at 0xE0000"
   fi
 }
+
+# The Authenticode signature of each file, against the authority in
+# QUILLON_SIGN_CA; nothing to do when the packages are not signed.
+verify_signed() {
+  [[ -n "${QUILLON_SIGN_CA:-}" ]] || return 0
+  local file
+  for file in "$@"; do
+    if osslsigncode verify -CAfile "$QUILLON_SIGN_CA" -in "$file" >"$work/verify.out" 2>&1; then
+      pass "signed: $(basename "$file") ($(grep -m1 'Subject:' "$work/verify.out" | sed 's/^[[:space:]]*//'))"
+    else
+      fail "$(basename "$file") is not signed by the authority in QUILLON_SIGN_CA: $(tail -n 3 "$work/verify.out" | tr '\n' ' ')"
+    fi
+  done
+}
+# The FileVersion string of a Windows program's version resource.
+file_version() {
+  strings -el "$1" | grep -A1 -x FileVersion | tail -n 1
+}
+check_versions() {
+  local file got
+  for file in "$@"; do
+    got="$(file_version "$file")"
+    if [[ "$got" == "$version" ]]; then
+      pass "$(basename "$file"): file version $got"
+    else
+      fail "$(basename "$file"): file version '$got', not the package's $version"
+    fi
+  done
+}
+[[ -n "${QUILLON_SIGN_CA:-}" ]] || echo "check-packages: QUILLON_SIGN_CA not set: signatures are not checked" >&2
 
 section "lintian $(basename "$deb")"
 if lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.out" 2>&1; then
@@ -127,8 +168,13 @@ unzip -l "$zip" | tee "$work/zip.list" >&2
 for f in Quillon.exe quillon-flash.exe; do
   grep -q "/$f\$" "$work/zip.list" || fail "the zip has no $f"
 done
+unzip -q -d "$work/zip" "$zip"
+mapfile -t zipped < <(find "$work/zip" -name '*.exe' | sort)
+check_versions "${zipped[@]}"
+verify_signed "${zipped[@]}"
 
 section "$(basename "$setup") under Wine"
+verify_signed "$setup"
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
 wine_start
@@ -159,6 +205,8 @@ echo "Installed into C:\\Quillon:" >&2
 for f in Quillon.exe quillon-flash.exe Uninstall.exe; do
   [[ -f "$target/$f" ]] || fail "the installer put no $f into C:\\Quillon"
 done
+verify_signed "$target/Quillon.exe" "$target/quillon-flash.exe" "$target/Uninstall.exe"
+check_versions "$target/Quillon.exe" "$target/quillon-flash.exe"
 shortcut="$(find "$drive_c" -path '*Start Menu*' -name 'Quillon.lnk' | head -n 1)"
 if [[ -n "$shortcut" ]]; then
   pass "Start-menu shortcut: ${shortcut#"$drive_c"/}"
@@ -211,6 +259,99 @@ if "$QUILLON_WINE" reg query "$uninstall_key" </dev/null >/dev/null 2>&1; then
 else
   pass "the uninstaller removed the shortcut and the Add/Remove Programs entry"
 fi
+
+section "$(basename "$msi") under Wine"
+verify_signed "$msi"
+echo "The MSI's tables:" >&2
+for table in Property Directory Component File Shortcut Upgrade; do
+  msiinfo export "$msi" "$table" | tr -d '\r' | sed "s/^/  $table: /" >&2
+done
+program_files="$drive_c/Program Files/Quillon"
+uninstall_root='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# The Add/Remove Programs entries of Quillon's MSI products: "{CODE} VERSION"
+# per line.
+msi_products() {
+  "$QUILLON_WINE" reg query "$uninstall_root" /s </dev/null 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY/ { key = $0; sub(/.*\\/, "", key); name = ""; ver = "" }
+    $1 == "DisplayName" { name = $3 }
+    $1 == "DisplayVersion" { ver = $3 }
+    key ~ /^\{/ && name == "Quillon" && ver != "" && !(key in seen) { seen[key]; print key, ver }'
+}
+# msiexec, silently, from the work folder: its exit status.
+msiexec_quiet() {
+  local status=0
+  run_windows msiexec "$@" /qn || status=$?
+  return $status
+}
+cp "$msi" "$work/win/quillon.msi"
+status=0
+msiexec_quiet /i quillon.msi || status=$?
+[[ $status -eq 0 ]] || fail "msiexec /i $(basename "$msi") /qn ended with status $status"
+echo "Installed into C:\\Program Files\\Quillon:" >&2
+(cd "$program_files" 2>/dev/null && find . -type f | sort | sed 's|^\./|  |') >&2 || true
+for f in Quillon.exe quillon-flash.exe LICENSE.txt; do
+  [[ -f "$program_files/$f" ]] || fail "the MSI put no $f into Program Files\\Quillon"
+done
+check_versions "$program_files/Quillon.exe" "$program_files/quillon-flash.exe"
+verify_signed "$program_files/Quillon.exe" "$program_files/quillon-flash.exe"
+shortcut="$(find "$drive_c" -path '*Start Menu*' -name 'Quillon.lnk' | head -n 1)"
+[[ -n "$shortcut" ]] && pass "MSI Start-menu shortcut: ${shortcut#"$drive_c"/}" ||
+  fail "the MSI made no Start-menu shortcut Quillon"
+products="$(msi_products)"
+echo "Add/Remove Programs: $products" >&2
+[[ "$products" == *" $version" && $(wc -l <<<"$products") -eq 1 ]] ||
+  fail "after the install, not one Quillon $version entry: '$products'"
+
+status=0
+run_windows 'C:\Program Files\Quillon\quillon-flash.exe' -t font -p sim:flash=msi-flash.bin fonts.bin ||
+  status=$?
+last="$(tail -n 1 "$work/win.out" | tr -d '\r')"
+if [[ $status -eq 0 && "$last" == "result 1: Download successfully completed!" ]]; then
+  pass "quillon-flash.exe installed by the MSI: font download into sim, '$last'"
+  check_flash "$work/win/msi-flash.bin" "quillon-flash.exe (MSI)"
+else
+  fail "quillon-flash.exe installed by the MSI: status $status, last line '$last'"
+fi
+
+# A newer package from the same programs, as the next release would be.
+IFS=. read -r major minor patch <<<"$version"
+newer="$major.$minor.$((patch + 1))"
+stage="$root_dir/build/mingw/msi-stage"
+if scripts/msi.sh "$stage" "$newer" "$work/win/newer.msi" 2>"$work/msi.err"; then
+  status=0
+  msiexec_quiet /i newer.msi || status=$?
+  products="$(msi_products)"
+  echo "After the upgrade to $newer: $products" >&2
+  if [[ $status -eq 0 && "$products" == *" $newer" && $(wc -l <<<"$products") -eq 1 &&
+    -f "$program_files/quillon-flash.exe" ]]; then
+    pass "the $newer MSI replaced $version in one step: one entry"
+  else
+    fail "the upgrade to $newer: status $status, entries '$products'"
+  fi
+  status=0
+  msiexec_quiet /i newer.msi || status=$?
+  [[ $status -eq 0 && "$(msi_products)" == "$products" ]] &&
+    pass "installing $newer again: status 0, nothing changed" ||
+    fail "installing $newer again: status $status, entries '$(msi_products)'"
+  status=0
+  msiexec_quiet /i quillon.msi || status=$?
+  # Windows ends the refused downgrade with 1603; Wine 8's msiexec with 67.
+  [[ $status -ne 0 && "$(msi_products)" == "$products" ]] &&
+    pass "the older $version MSI is refused (status $status) and $newer stays" ||
+    fail "installing the older $version over $newer: status $status, entries '$(msi_products)'"
+  status=0
+  msiexec_quiet /x newer.msi || status=$?
+  [[ $status -eq 0 ]] || fail "msiexec /x newer.msi /qn ended with status $status"
+else
+  fail "scripts/msi.sh could not build the $newer MSI: $(cat "$work/msi.err")"
+  msiexec_quiet /x quillon.msi || true
+fi
+[[ ! -e "$program_files" ]] || fail "Program Files\\Quillon is still there: $(find "$program_files")"
+left="$(find "$drive_c" -path '*Start Menu*' -name 'Quillon*')"
+[[ -z "$left" ]] || fail "the MSI's uninstall left Start-menu entries: $left"
+[[ -z "$(msi_products)" ]] || fail "the MSI's uninstall left entries: $(msi_products)"
+[[ -e "$program_files" || -n "$left" || -n "$(msi_products)" ]] ||
+  pass "msiexec /x removed the files, the shortcut and the Add/Remove Programs entry"
 
 echo >&2
 if [[ $problems -ne 0 ]]; then

@@ -21,7 +21,7 @@ for option in "$@"; do
     --wine) packages+=(wine64) ;;
     --fuzz) packages+=(clang-14 libfuzzer-14-dev) ;;
     --display) packages+=(xvfb xdotool) ;;
-    --packaging) packages+=(nsis lintian dpkg-dev fakeroot file man-db unzip) ;;
+    --packaging) packages+=(nsis lintian dpkg-dev fakeroot file man-db unzip wixl msitools osslsigncode) ;;
     --fleet) packages+=(ansible) ;;
     --vm) packages+=(qemu-system-x86 busybox-static cpio kmod) ;;
     *)
