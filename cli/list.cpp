@@ -57,43 +57,33 @@ std::string Facts(const PortEntry& p) {
   return out;
 }
 
-const char* Heading(PortEntry::Kind kind) {
-  switch (kind) {
-    case PortEntry::Kind::kSerial:
-      return "Serial ports";
-    case PortEntry::Kind::kParallel:
-      return "Parallel ports";
-    case PortEntry::Kind::kUsb:
-      return "USB printers";
-  }
-  return "";
-}
+// Each kind of port: its heading in the table and its key in the JSON object.
+struct KindRow {
+  PortEntry::Kind kind;
+  const char* heading;
+  const char* key;
+};
+constexpr KindRow kKinds[] = {{PortEntry::Kind::kSerial, "Serial ports", "serial"},
+                              {PortEntry::Kind::kParallel, "Parallel ports", "parallel"},
+                              {PortEntry::Kind::kUsb, "USB printers", "usb"}};
 
 const char* Key(PortEntry::Kind kind) {
-  switch (kind) {
-    case PortEntry::Kind::kSerial:
-      return "serial";
-    case PortEntry::Kind::kParallel:
-      return "parallel";
-    case PortEntry::Kind::kUsb:
-      return "usb";
+  for (const KindRow& row : kKinds) {
+    if (row.kind == kind) return row.key;
   }
   return "";
 }
-
-constexpr PortEntry::Kind kKinds[] = {PortEntry::Kind::kSerial, PortEntry::Kind::kParallel,
-                                      PortEntry::Kind::kUsb};
 
 }  // namespace
 
 std::string PortTable(const std::vector<PortEntry>& ports) {
   std::string out;
-  for (const PortEntry::Kind kind : kKinds) {
-    out += Heading(kind);
+  for (const KindRow& row : kKinds) {
+    out += row.heading;
     out += ":\n";
     bool any = false;
     for (const PortEntry& p : ports) {
-      if (p.kind != kind) continue;
+      if (p.kind != row.kind) continue;
       any = true;
       const State state = StateOf(p);
       char line[160];
@@ -112,7 +102,7 @@ std::string PortTable(const std::vector<PortEntry>& ports) {
 
 std::string PortJson(const std::vector<PortEntry>& ports) {
   nlohmann::ordered_json all = nlohmann::ordered_json::object();
-  for (const PortEntry::Kind kind : kKinds) all[Key(kind)] = nlohmann::ordered_json::array();
+  for (const KindRow& row : kKinds) all[row.key] = nlohmann::ordered_json::array();
   const auto text = [](const std::string& value) {
     return value.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(value);
   };

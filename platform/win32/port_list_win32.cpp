@@ -57,25 +57,22 @@ std::string Hex4(uint16_t value) {
 
 std::vector<PortEntry> ListOsPorts() {
   std::vector<PortEntry> ports;
-  for (const std::string& name : SerialPortNames()) {
+  const auto named = [&ports](PortEntry::Kind kind, const std::string& name) {
     PortEntry entry;
-    entry.kind = PortEntry::Kind::kSerial;
+    entry.kind = kind;
     entry.name = name;
     entry.path = "\\\\.\\" + name;
-    entry.error = DeviceAccess(entry.path, entry.kind);
+    entry.error = DeviceAccess(entry.path, kind);
     ports.push_back(entry);
-  }
+  };
+  for (const std::string& name : SerialPortNames()) named(PortEntry::Kind::kSerial, name);
   // A parallel port has a DOS device name of its own.
   for (int n = 1; n <= 10; ++n) {
     const std::string name = "LPT" + std::to_string(n);
     char target[512];
-    if (QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) continue;
-    PortEntry entry;
-    entry.kind = PortEntry::Kind::kParallel;
-    entry.name = name;
-    entry.path = "\\\\.\\" + name;
-    entry.error = DeviceAccess(entry.path, entry.kind);
-    ports.push_back(entry);
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
+      named(PortEntry::Kind::kParallel, name);
+    }
   }
   win32::WalkUsbPrinters(win32::printerOs.Get(), [&ports](const win32::UsbInstance& instance) {
     PortEntry entry;
