@@ -7,6 +7,9 @@
 # Exits non-zero on any problem, after listing them all.
 # Usage: scripts/check-install.sh BUILD_DIR
 set -uo pipefail
+# The downloads tried here stay out of the user's download history and the
+# system log.
+export QUILLON_HISTORY=off
 
 if [[ $# -ne 1 || ! -f $1/CMakeCache.txt ]]; then
   echo "usage: scripts/check-install.sh BUILD_DIR (a configured and built tree)" >&2

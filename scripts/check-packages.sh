@@ -19,6 +19,9 @@
 #              MSI verifies with osslsigncode verify -CAfile
 #   versions   each Windows program's file version is the package's
 set -euo pipefail
+# The downloads tried here stay out of the user's download history and the
+# system log.
+export QUILLON_HISTORY=off
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --wine --packaging
 root_dir="$PWD"

@@ -22,6 +22,9 @@
 # Needs the environment of scripts/wine-env.sh after wine_start (ctest of the
 # mingw preset under scripts/test.sh has it).
 set -euo pipefail
+# The downloads tried here stay out of the user's download history and the
+# system log.
+export QUILLON_HISTORY=off
 
 mode="${1:?mode: gtest or font}"
 sim="${2:-}"
