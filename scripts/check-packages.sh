@@ -223,15 +223,19 @@ else
   fail "no uninstaller registered under $uninstall_key"
 fi
 
-status=0
-run_windows 'C:\Quillon\quillon-flash.exe' -t font -p sim:flash=flash.bin fonts.bin || status=$?
-last="$(tail -n 1 "$work/win.out" | tr -d '\r')"
-if [[ $status -eq 0 && "$last" == "result 1: Download successfully completed!" ]]; then
-  pass "installed quillon-flash.exe font download into sim: exit 0, '$last'"
-  check_flash "$work/win/flash.bin" "quillon-flash.exe (installed)"
-else
-  fail "installed quillon-flash.exe: status $status, last line '$last'"
-fi
+# A font download into sim by an installed quillon-flash.exe: PROGRAM FLASH WHAT.
+windows_download() {
+  local status=0 last
+  run_windows "$1" -t font -p "sim:flash=$2" fonts.bin || status=$?
+  last="$(tail -n 1 "$work/win.out" | tr -d '\r')"
+  if [[ $status -eq 0 && "$last" == "result 1: Download successfully completed!" ]]; then
+    pass "$3: font download into sim, exit 0, '$last'"
+    check_flash "$work/win/$2" "$3"
+  else
+    fail "$3: status $status, last line '$last'"
+  fi
+}
+windows_download 'C:\Quillon\quillon-flash.exe' flash.bin "quillon-flash.exe (installed)"
 
 # An NSIS uninstaller copies itself elsewhere and returns at once; with _?=
 # it runs in place and returns when done, and cannot remove itself. Under
@@ -305,16 +309,7 @@ echo "Add/Remove Programs: $products" >&2
 [[ "$products" == *" $version" && $(wc -l <<<"$products") -eq 1 ]] ||
   fail "after the install, not one Quillon $version entry: '$products'"
 
-status=0
-run_windows 'C:\Program Files\Quillon\quillon-flash.exe' -t font -p sim:flash=msi-flash.bin fonts.bin ||
-  status=$?
-last="$(tail -n 1 "$work/win.out" | tr -d '\r')"
-if [[ $status -eq 0 && "$last" == "result 1: Download successfully completed!" ]]; then
-  pass "quillon-flash.exe installed by the MSI: font download into sim, '$last'"
-  check_flash "$work/win/msi-flash.bin" "quillon-flash.exe (MSI)"
-else
-  fail "quillon-flash.exe installed by the MSI: status $status, last line '$last'"
-fi
+windows_download 'C:\Program Files\Quillon\quillon-flash.exe' msi-flash.bin "quillon-flash.exe (MSI)"
 
 # A newer package from the same programs, as the next release would be.
 IFS=. read -r major minor patch <<<"$version"
