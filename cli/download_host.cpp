@@ -112,6 +112,18 @@ std::optional<engine::DownloadType> KindOf(const Options& o, const app::ModelTab
   return engine::TypeOfLetter(row->letter);
 }
 
+int CheckRequest(const Options& o, const app::ModelTable& table, app::DownloadRequest& request,
+                 Aftermath& after, std::string& sha256) {
+  if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
+  after.device = DeviceName(o, request);
+  // Before any port is opened: the image is the one released.
+  const app::HashCheck hash =
+      app::CheckImageHash(request.imagePath, request.sha256, request.requireSha256);
+  after.hashProblem = hash.problem;
+  sha256 = hash.actual;
+  return hash.code;
+}
+
 bool LoadModelTable(app::ModelTable& table) {
   return table.LoadModelTable() == 0 && table.SelectModel() == 1 && table.SplitDownloadTypes() == 1;
 }
@@ -184,14 +196,9 @@ namespace {
 int Download(const Options& o, const app::ModelTable& table, std::string& reportedPort,
              Aftermath& after) {
   app::DownloadRequest request;
-  if (const int code = MakeRequest(o, table, request); code != engine::kSuccess) return code;
-  after.device = DeviceName(o, request);
-  // Before any port is opened: the image is the one released.
-  if (const app::HashCheck hash =
-          app::CheckImageHash(request.imagePath, request.sha256, request.requireSha256);
-      hash.code != engine::kSuccess) {
-    after.hashProblem = hash.problem;
-    return hash.code;
+  std::string sha256;
+  if (const int code = CheckRequest(o, table, request, after, sha256); code != engine::kSuccess) {
+    return code;
   }
 
   const bool usb = request.interface == app::Interface::kUsb;

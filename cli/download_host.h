@@ -12,6 +12,7 @@
 #include "app/download_request.h"
 #include "app/model_table.h"
 #include "app/serial_worker.h"
+#include "cli/hints.h"
 #include "cli/interrupts.h"
 #include "cli/options.h"
 #include "cli/progress_view.h"
@@ -59,6 +60,14 @@ bool LoadModelTable(app::ModelTable& table);
 bool IsBuiltIn(const Options& options, const app::DownloadRequest& request);
 // The kind of image the options' download type takes, if the table knows it.
 std::optional<engine::DownloadType> KindOf(const Options& options, const app::ModelTable& table);
+
+// Checks the download the options describe as far as it can be checked
+// without a port: the settings (MakeRequest), then the image's SHA-256.
+// Fills `request`, the device in words and any hash problem in `after`, and
+// `sha256` with the image's hash when one was checked; kSuccess or the code
+// of the first problem.
+int CheckRequest(const Options& options, const app::ModelTable& table,
+                 app::DownloadRequest& request, Aftermath& after, std::string& sha256);
 
 // Runs the download the options describe, from the model table to the
 // result, and gives its result code, the port as the result names it and

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "app/image_hash.h"
 #include "cli/download_host.h"
 #include "cli/hints.h"
 #include "engine/result_codes.h"
@@ -118,13 +117,8 @@ int ShowPlan(const Options& o, std::vector<std::string>& hints) {
   if (!LoadModelTable(table)) return engine::kDataFileError;
   Aftermath after;
   app::DownloadRequest request;
-  after.code = MakeRequest(o, table, request);
-  app::HashCheck hash;
-  if (after.code == engine::kSuccess) {
-    hash = app::CheckImageHash(request.imagePath, request.sha256, request.requireSha256);
-    after.code = hash.code;
-    after.hashProblem = hash.problem;
-  }
+  std::string checked;
+  after.code = CheckRequest(o, table, request, after, checked);
   std::vector<int> sectors;
   PlanFacts f;
   if (after.code == engine::kSuccess) {
@@ -137,8 +131,8 @@ int ShowPlan(const Options& o, std::vector<std::string>& hints) {
   const bool builtIn = IsBuiltIn(o, request);
   f.type = TypeText(o.type);
   f.image = o.image;
-  f.sha256Checked = !hash.actual.empty();
-  f.sha256 = f.sha256Checked ? hash.actual : platform::FileSha256(o.image).value_or("");
+  f.sha256Checked = !checked.empty();
+  f.sha256 = f.sha256Checked ? checked : platform::FileSha256(o.image).value_or("");
   f.interface = o.interface;
   f.port = builtIn ? "the built-in printer" : o.port.empty() ? "the USB printer" : o.port;
   f.baud = request.interface == app::Interface::kSerial ? request.baudRate : 0;
